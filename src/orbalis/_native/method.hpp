@@ -63,7 +63,7 @@ inline PyObject* annotated_method_get(PyObject* self, PyObject* obj, PyObject*) 
 
 inline PyObject* annotated_method_repr(PyObject* self) {
     auto* m = reinterpret_cast<AnnotatedMethod*>(self);
-X
+    return PyUnicode_FromFormat("<method '%U' of '%s' objects>", m->name, _PyType_Name(m->owner));
 }
 
 inline int annotated_method_traverse(PyObject* self, visitproc visit, void* arg) {
