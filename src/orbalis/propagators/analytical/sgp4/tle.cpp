@@ -173,7 +173,6 @@ PyObject* tle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     auto* self = reinterpret_cast<TLEObject*>(self_ref.get());
     self->vtab = &kTLEVTable;
     self->epoch = Py_NewRef(Py_None);
-    self->strict_validation = 0;
 
     if (store_line(bound[0], self->_line1) < 0 || store_line(bound[1], self->_line2) < 0)
         return nullptr;
