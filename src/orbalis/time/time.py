@@ -87,7 +87,7 @@ def _day_frac(val1, val2):
 
 def _readonly(a):
     a = np.array(a, dtype=np.float64)  # a private copy: callers' arrays are never frozen
-    a.flags.writeable = False
+    a.setflags(write=False)  # the same as flags.writeable = False, at half the cost
     return a
 
 
@@ -202,9 +202,10 @@ def _jd_of_fields(y, mo, d, h, mi, s, scale):
 
 @functools.lru_cache(maxsize=512)
 def _year_start(year, scale):
-    # TLE catalogues ask for the same few years over and over
-    jd1, jd2 = _jd_of_fields(year, 1, 1, 0, 0, 0.0, scale)
-    return _day_frac(jd1, jd2)
+    # TLE catalogues ask for the same few years over and over; the read-only arrays are
+    # shared by every Time of that year, as Time(Time) shares its source's
+    jd1, jd2 = _day_frac(*_jd_of_fields(year, 1, 1, 0, 0, 0.0, scale))
+    return _readonly(jd1), _readonly(jd2)
 
 
 def _convert(jd1, jd2, src, dst):
@@ -317,9 +318,9 @@ class Time:
             if format not in (None, "iso", "isot"):
                 raise TypeError(f"Time: format={format!r} does not read a str")
             if len(value) == 4 and value.isdigit():
-                jd1, jd2 = _year_start(int(value), scale)
-            else:
-                jd1, jd2 = self._from_field_rows([_parse_iso(value, scale)], scale, ())
+                self._jd1, self._jd2 = _year_start(int(value), scale)
+                return
+            jd1, jd2 = self._from_field_rows([_parse_iso(value, scale)], scale, ())
         elif isinstance(value, (datetime.date, np.datetime64)) or (
             isinstance(value, np.ndarray) and value.dtype.kind == "M"
         ):
@@ -477,7 +478,10 @@ class Time:
     @property
     def jd(self):
         """Julian date in this scale: a float for one epoch, a float64 array for many."""
-        return self._out(self._jd1 + self._jd2)
+        if self._jd1.ndim == 0:
+            # one epoch: the same double sum, without a 0-d array round trip
+            return float(self._jd1) + float(self._jd2)
+        return self._jd1 + self._jd2
 
     @property
     def mjd(self):
