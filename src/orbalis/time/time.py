@@ -291,6 +291,18 @@ class Time:
     __hash__ = None  # element-wise equality, like an ndarray
 
     def __init__(self, value, format=None, scale=None):
+        if type(value) is float and format == "jd" and scale is None:
+            if value == value and abs(value) < 1e15:
+                # One Julian date as a float in the default scale, the commonest construction
+                # (every TLE epoch): no argument normalisation, and each part is a fresh 0-d
+                # array of the float itself (value - round(value) is exact).
+                day = float(round(value))
+                self._scale = "utc"
+                self._jd1 = np.asarray(day)
+                self._jd1.setflags(write=False)
+                self._jd2 = np.asarray(value - day)
+                self._jd2.setflags(write=False)
+                return
         if scale is not None:
             scale = _check_scale(scale)
         if format is not None:
