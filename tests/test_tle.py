@@ -566,6 +566,15 @@ class SlottedTLE(TLE):
     __slots__ = ()
 
 
+class NotedTLE(TLE):
+    __slots__ = ("note",)
+
+    def __new__(cls, line1, line2, note):
+        self = super().__new__(cls, line1.strip(), line2=line2)
+        self.note = note
+        return self
+
+
 def test_subclasses():
     named = NamedTLE(ISS1, ISS2)
     assert isinstance(named, TLE) and named.name == "ISS"
@@ -576,6 +585,10 @@ def test_subclasses():
         SlottedTLE(StrSubclass(ISS1), ISS2)
     with pytest.raises(TypeError, match=NO_REDUCE):
         pickle.dumps(named)
+    noted = NotedTLE(ISS1, ISS2, note="zarya")
+    assert noted.note == "zarya" and noted.satno == 25544
+    direct = TLE.__new__(TLE, ISS1, ISS2)
+    assert type(direct) is TLE and direct.line1 == ISS1
 
 
 def test_garbage_collection():

@@ -46,6 +46,7 @@ struct TLEObject {
 
 // Bound once when the module initialises and kept for the life of the process (the module
 // refuses a second initialisation, so these are never rebound).
+PyTypeObject* g_tle_type = nullptr;
 PyObject* g_time_type = nullptr;
 PyObject* g_str_jd = nullptr;
 PyObject* g_str_strip = nullptr;
@@ -154,16 +155,16 @@ int tle_parse_line1(TLEObject* self) {
 
 constexpr TLEVTable kTLEVTable = {tle_parse_line1};
 
-PyObject* tle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"line1", "line2", "strict_validation"};
-    PyObject* bound[3];
-    if (orbalis::py::bind_arguments("TLE", args, kwargs, names, 2, 3, bound) < 0) return nullptr;
+constexpr const char* const kArgumentNames[] = {"line1", "line2", "strict_validation"};
+
+// Construction once the arguments are bound (`strict_validation` may be NULL).
+PyObject* tle_construct(PyTypeObject* type, PyObject* const* bound) {
     // The flag is taken for its truth value only; a failing truth test still fails the call.
     if (bound[2] && PyObject_IsTrue(bound[2]) < 0) return nullptr;
     for (int i = 0; i < 2; ++i) {
         if (!PyUnicode_CheckExact(bound[i])) {
-            PyErr_Format(PyExc_TypeError, "TLE() argument '%s' must be str, not %.200s", names[i],
-                         Py_TYPE(bound[i])->tp_name);
+            PyErr_Format(PyExc_TypeError, "TLE() argument '%s' must be str, not %.200s",
+                         kArgumentNames[i], Py_TYPE(bound[i])->tp_name);
             return nullptr;
         }
     }
@@ -182,6 +183,41 @@ PyObject* tle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     return self_ref.release();
+}
+
+PyObject* tle_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* bound[3];
+    if (orbalis::py::bind_arguments("TLE", args, kwargs, kArgumentNames, 2, 3, bound) < 0)
+        return nullptr;
+    return tle_construct(type, bound);
+}
+
+// `TLE(...)` without the argument tuple and dict of the generic type call; the generic
+// path would also call object.__init__, which does nothing here. Only the exact type takes
+// this path: a subclass may define __new__ or __init__ of its own.
+PyObject* tle_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
+                         PyObject* kwnames) {
+    Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    auto* type = reinterpret_cast<PyTypeObject*>(callable);
+    if (type != g_tle_type) {
+        Ref tuple = Ref::steal(PyTuple_New(nargs));
+        if (!tuple) return nullptr;
+        for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(tuple.get(), i, Py_NewRef(args[i]));
+        Ref kwargs;
+        Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+        if (nkw > 0) {
+            kwargs = Ref::steal(PyDict_New());
+            if (!kwargs) return nullptr;
+            for (Py_ssize_t k = 0; k < nkw; ++k)
+                if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]) < 0)
+                    return nullptr;
+        }
+        return PyType_Type.tp_call(callable, tuple.get(), kwargs.get());
+    }
+    PyObject* bound[3];
+    if (orbalis::py::bind_arguments("TLE", args, nargs, kwnames, kArgumentNames, 2, 3, bound) < 0)
+        return nullptr;
+    return tle_construct(type, bound);
 }
 
 int tle_traverse(PyObject* op, visitproc visit, void* arg) {
@@ -301,11 +337,15 @@ int tle_exec(PyObject* module) {
         PyErr_SetFromErrno(PyExc_OSError);
         return -1;
     }
+    // Types made from a spec cannot name a vectorcall slot; the field is set directly, as
+    // the interpreter does for its own types. It is never inherited by subclasses.
+    reinterpret_cast<PyTypeObject*>(type.get())->tp_vectorcall = tle_vectorcall;
     if (PyModule_AddObjectRef(module, "TLE", type.get()) < 0) {
         freelocale(c_locale);
         return -1;
     }
 
+    g_tle_type = reinterpret_cast<PyTypeObject*>(Py_NewRef(type.get()));
     g_time_type = time_type.release();
     g_str_jd = str_jd.release();
     g_str_strip = str_strip.release();
