@@ -30,7 +30,7 @@ Ref zeros_like_doubles(PyObject* x, double*& data) {
             std::memset(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())), 0,
                         PyArray_NBYTES(reinterpret_cast<PyArrayObject*>(out.get())));
     } else {
-        PyObject* numpy = module_global("numpy");
+        PyObject* numpy = module_global(module_state.numpy_name);
         if (!numpy) return {};
         out = Ref::steal(PyObject_CallMethod(numpy, "zeros_like", "O", x));
     }
