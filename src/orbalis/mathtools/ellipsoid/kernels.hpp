@@ -211,18 +211,21 @@ void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
 // observer) and the observer's frame enu_obs: its components along east, north and up,
 // the range, then azimuth from north towards east in (-pi, pi] (not wrapped into
 // [0, 2 pi)) and elevation from the plane normal to the geodetic vertical. A pending
-// interpreter error ends it with the record partly written.
-template <class Self>
+// interpreter error ends it with the record partly written. `test_errors` = false leaves
+// out the pending-error tests after the vector kernels, for callers that know none is
+// pending on entry: the lingeom kernels never set one.
+template <bool test_errors, class Self>
 void aer_from_line_of_sight(Self* self, double* r_target_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+    constexpr const char* name = ORBALIS_KERNEL_NAME(c_aer_coords);
     const VectorKernels& vk = vector_kernels(self);
     const double east = vk.dot(r_target_obs, enu_obs->u_east);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    if (test_errors && kernel_error_pending(self, name)) return;
     const double north = vk.dot(r_target_obs, enu_obs->u_north);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    if (test_errors && kernel_error_pending(self, name)) return;
     const double up = vk.dot(r_target_obs, enu_obs->u_up);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    if (test_errors && kernel_error_pending(self, name)) return;
     aer->range = vk.norm(r_target_obs);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    if (test_errors && kernel_error_pending(self, name)) return;
     aer->azimuth = std::atan2(east, north);
     // Divided by the range as stored: a target at the observer gives 0/0 = NaN.
     aer->elevation = std::asin(up / aer->range);
@@ -242,20 +245,21 @@ void c_aer_coords(Self* self, double* r_target, LLA lla_obs, AER* aer) noexcept 
     ENU_Frame enu_obs;
     self->__pyx_vtab->c_enu(self, coord_obs, &enu_obs);
     if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    aer_from_line_of_sight(self, r_target_obs, &enu_obs, aer);
+    aer_from_line_of_sight<true>(self, r_target_obs, &enu_obs, aer);
 }
 
 // c_aer_coords for an observer whose position r_obs and frame enu_obs were computed
 // beforehand by the c_pos_from_lla and c_enu slots. The observer does not change from
 // target to target in a batch, so computing them once per batch gives the same bits as
 // calling c_aer_coords per target, as long as those slots are this table's own (they
-// are pure functions of lla_obs); a table that replaces a slot must go per target.
+// are pure functions of lla_obs); a table that replaces a slot must go per target. The
+// caller makes sure no interpreter error is pending on entry, so the tests after the
+// vector kernels, which could never fire, are left out.
 template <class Self>
 void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
     double r_target_obs[3];
     vector_kernels(self).sub(r_target, r_obs, r_target_obs);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    aer_from_line_of_sight(self, r_target_obs, enu_obs, aer);
+    aer_from_line_of_sight<false>(self, r_target_obs, enu_obs, aer);
 }
 
 // First point where the half-line r + l u (l >= 0) meets x^2 + y^2 + z^2/(1-f)^2 = Re^2.
