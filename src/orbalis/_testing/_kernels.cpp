@@ -202,6 +202,27 @@ PyObject* ray(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return finish();
 }
 
+// ray_first_intersection(e, r_source, u, out): as ray, with the kernel's quotient of f
+// formed once and the rest of the kernel run per row.
+PyObject* ray_first_intersection(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    EllipsoidObject* e;
+    Buffer source, u, out;
+    if (!check_nargs("ray_first_intersection", nargs, 4) || !table_of(args[0], e) ||
+        !source.acquire(args[1], "r_source", false, 3 * sizeof(double), true, 1) ||
+        !u.acquire(args[2], "u", false, 3 * sizeof(double), true) ||
+        !out.acquire(args[3], "out", true, 3 * sizeof(double), true, u.items(3 * sizeof(double))))
+        return nullptr;
+    const Py_ssize_t n = u.items(3 * sizeof(double));
+    double r_source[3];
+    std::memcpy(r_source, source.as<double>(), sizeof r_source);
+    const double* directions = u.as<double>();
+    double* points = out.as<double>();
+    const double Re = e->Re, diagGz = ellipsoid::ray_diagGz(e->f);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        ellipsoid::ray_first_intersection(Re, diagGz, r_source, directions + 3 * i, points + 3 * i);
+    return finish();
+}
+
 // -- a native subclass with its own kernel table ------------------------------------------
 
 const EllipsoidKernels* base_table = nullptr;
@@ -352,6 +373,9 @@ PyMethodDef module_methods[] = {
      "the per-target steps of c_aer_coords per row of r."},
     {"ray", reinterpret_cast<PyCFunction>(ray), METH_FASTCALL,
      "ray(e, r_source, u, out): c_surf_pos_of_ray_first_intersection per row of u into out (n, 3)."},
+    {"ray_first_intersection", reinterpret_cast<PyCFunction>(ray_first_intersection), METH_FASTCALL,
+     "ray_first_intersection(e, r_source, u, out): the ray kernel's quotient of f once, then the\n"
+     "rest of the kernel per row of u into out (n, 3)."},
     {"take_counts", take_counts, METH_NOARGS,
      "take_counts() -> dict: calls of InstrumentedEllipsoid's slots since the last take_counts()."},
     {"set_fail_c_enu", set_fail_c_enu, METH_O,

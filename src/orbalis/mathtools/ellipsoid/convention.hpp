@@ -172,6 +172,13 @@ public:
         }
     }
     bool typed() const { return data_ != nullptr; }
+    bool aligned_doubles() const { return data_ && type_num_ == NPY_DOUBLE; }
+    void read_doubles(Py_ssize_t j, double* out) const {
+        const char* row = data_ + j * row_stride_;
+        out[0] = load<double>(row);
+        out[1] = load<double>(row + col_stride_);
+        out[2] = load<double>(row + 2 * col_stride_);
+    }
     bool read(Py_ssize_t j, double* out) const {
         if (data_) {
             const char* row = data_ + j * row_stride_;
@@ -223,15 +230,24 @@ inline bool read_doubles(PyObject* const* inputs, int count, double* out) {
 }
 
 // Runs `body(row, j)` for the rows j < n of an (n, 3) input, stopping at a read error or
-// an error left pending by the kernel.
-template <class Body>
+// an error left pending by the kernel. A body that touches no Python object and so can
+// leave no error pending may skip the test after each row: `body_may_raise` = false.
+template <bool body_may_raise = true, class Body>
 inline bool for_each_row(PyObject* r, Py_ssize_t n, Body&& body) {
     const Rows rows(r, n);
     double v[3];
+    if (rows.aligned_doubles()) {
+        for (Py_ssize_t j = 0; j < n; ++j) {
+            rows.read_doubles(j, v);
+            body(v, j);
+            if (body_may_raise && PyErr_Occurred()) return false;
+        }
+        return true;
+    }
     for (Py_ssize_t j = 0; j < n; ++j) {
         if (!rows.read(j, v)) return false;
         body(v, j);
-        if (PyErr_Occurred()) return false;
+        if (body_may_raise && PyErr_Occurred()) return false;
     }
     return true;
 }

@@ -262,20 +262,20 @@ void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* e
     aer_from_line_of_sight<false>(self, r_target_obs, enu_obs, aer);
 }
 
-// First point where the half-line r + l u (l >= 0) meets x^2 + y^2 + z^2/(1-f)^2 = Re^2.
-// Of the two roots of a l^2 + b l + c = 0 the one of smaller magnitude is taken (the
-// centre's tie takes l2); a ray whose roots both lie behind the source, including a
-// tangent point behind it, does not meet the surface and gives NaNs.
-template <class Self>
-void c_surf_pos_of_ray_first_intersection(Self* self, double* r_ray, double* u_ray,
-                                          double* r_surf) noexcept {
-    const double f = self->f;
-    const double* r = r_ray;
-    const double* u = u_ray;
-    const double diagGz = (1.0 / (1.0 - f)) / (1.0 - f);
+// The scale of z^2 in the surface equation x^2 + y^2 + z^2 diagGz = Re^2, that is
+// 1 / (1 - f)^2, formed as the ray kernel forms it.
+inline double ray_diagGz(double f) noexcept { return (1.0 / (1.0 - f)) / (1.0 - f); }
+
+// The ray kernel past its first step: the first point where the half-line r + l u
+// (l >= 0) meets the surface, for diagGz = ray_diagGz(f). Of the two roots of
+// a l^2 + b l + c = 0 the one of smaller magnitude is taken (the centre's tie takes l2);
+// a ray whose roots both lie behind the source, including a tangent point behind it,
+// does not meet the surface and gives NaNs, as does a line that misses it.
+inline void ray_first_intersection(double Re, double diagGz, const double* r, const double* u,
+                                   double* r_surf) noexcept {
     const double a = u[2] * u[2] * diagGz + (u[1] * u[1] + u[0] * u[0]);
     const double b = 2.0 * (u[0] * r[0] + u[1] * r[1] + u[2] * r[2] * diagGz);
-    const double c = (r[1] * r[1] + r[0] * r[0]) + r[2] * r[2] * diagGz - self->Re * self->Re;
+    const double c = (r[1] * r[1] + r[0] * r[0]) + r[2] * r[2] * diagGz - Re * Re;
     const double delta = b * b - (4.0 * a) * c;
     double l;
     if (delta < 0.0) {
@@ -284,6 +284,7 @@ void c_surf_pos_of_ray_first_intersection(Self* self, double* r_ray, double* u_r
         l = (0.5 * (-b)) / a;
         if (l < 0.0) l = NAN;  // the tangent point lies behind the source
     } else {
+        // Also taken when delta is NaN, which makes both roots NaN.
         const double sqrt_delta = std::sqrt(delta);
         const double l1 = (0.5 * (sqrt_delta - b)) / a;
         const double l2 = (0.5 * (-b - sqrt_delta)) / a;
@@ -298,6 +299,14 @@ void c_surf_pos_of_ray_first_intersection(Self* self, double* r_ray, double* u_r
     r_surf[0] = u[0] * l + r[0];
     r_surf[1] = u[1] * l + r[1];
     r_surf[2] = u[2] * l + r[2];
+}
+
+// Calls nothing and raises nothing. Batch callers that hold the module's own table may
+// form ray_diagGz once and call ray_first_intersection per ray: the same bits.
+template <class Self>
+void c_surf_pos_of_ray_first_intersection(Self* self, double* r_ray, double* u_ray,
+                                          double* r_surf) noexcept {
+    ray_first_intersection(self->Re, ray_diagGz(self->f), r_ray, u_ray, r_surf);
 }
 
 template <class Self>

@@ -152,9 +152,25 @@ PyObject* surf_pos_of_ray_first_intersection(PyObject* self, PyObject* const* ar
     if (!check_rows_of_three(u_ray)) return method_error(qualname);
     const Py_ssize_t n = batch_length(u_ray);
     if (n < 0) return method_error(qualname);
-    Ref result = new_doubles(n, 3, out);
-    if (!result) return method_error(qualname);
-    const bool ok = for_each_row(u_ray, n, [&](double* u, Py_ssize_t j) { kernel(e, source, u, out + 3 * j); });
+    Ref result;
+    bool ok;
+    if (kernel == &c_surf_pos_of_ray_first_intersection<EllipsoidObject>) {
+        // The module's own kernel: its quotient of f is formed once for the batch, with
+        // the same bits, and the rest of it, which touches no Python object, runs per
+        // row. It writes every element of every row, so the result needs no zero fill.
+        npy_intp dims[2] = {n, 3};
+        result = Ref::steal(PyArray_EMPTY(2, dims, NPY_DOUBLE, 0));
+        if (!result) return method_error(qualname);
+        out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(result.get())));
+        const double Re = e->Re, diagGz = ray_diagGz(e->f);
+        ok = for_each_row<false>(u_ray, n, [&](double* u, Py_ssize_t j) {
+            ray_first_intersection(Re, diagGz, source, u, out + 3 * j);
+        });
+    } else {
+        result = new_doubles(n, 3, out);
+        if (!result) return method_error(qualname);
+        ok = for_each_row(u_ray, n, [&](double* u, Py_ssize_t j) { kernel(e, source, u, out + 3 * j); });
+    }
     return ok ? result.release() : method_error(qualname);
 }
 
