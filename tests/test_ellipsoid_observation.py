@@ -380,19 +380,27 @@ def test_ray_errors(call, error):
         call()
 
 
-def test_ray_batch_calls_the_slot_per_row():
-    instrumented = _kernels.InstrumentedEllipsoid(WGS84.Re, WGS84.f)
-    u = -np.random.default_rng(7).uniform(0.5, 1.0, (9, 3))
-    source = np.array([2 * RE, RE, RE])
+@pytest.mark.parametrize("e", [WGS84, SPHERE, TOY])
+@pytest.mark.parametrize("scale", [1.0, 0.0, 0.5, 2.0])  # centre, inside, outside
+def test_ray_batch_equals_the_slot_per_row_bit_for_bit(e, scale):
+    # Under the module's own table a batch forms the kernel's quotient of f once; the
+    # instrumented subclass and the single-vector path call the slot per row.
+    instrumented = _kernels.InstrumentedEllipsoid(e.Re, e.f)
+    rng = np.random.default_rng(7)
+    source = np.array([1.0, 0.5, 0.8]) / np.sqrt(1.89) * scale * e.Re
+    u = np.concatenate([rng.normal(size=(300, 3)), [[0, 0, 0], [np.nan, 0, 0], [np.inf, 1, 0]]])
+    u[:50] = -source + rng.normal(scale=0.3 * e.Re, size=(50, 3))  # mostly at the ellipsoid
+    batch = e.surf_pos_of_ray_first_intersection(source, u)
+    assert np.isnan(batch).any(axis=1).sum() < len(u) - 40
+    singles = np.stack([e.surf_pos_of_ray_first_intersection(source, v) for v in u])
+    assert same_bits(batch, singles)
     _kernels.take_counts()
-    assert same_bits(
-        instrumented.surf_pos_of_ray_first_intersection(source, u),
-        WGS84.surf_pos_of_ray_first_intersection(source, u),
-    )
-    assert _kernels.take_counts()["c_surf_pos_of_ray_first_intersection"] == 9
-    plain = np.zeros((9, 3))
-    _kernels.ray(WGS84, source, u, plain)
-    assert same_bits(plain, WGS84.surf_pos_of_ray_first_intersection(source, u))
+    assert same_bits(instrumented.surf_pos_of_ray_first_intersection(source, u), batch)
+    assert _kernels.take_counts()["c_surf_pos_of_ray_first_intersection"] == len(u)
+    for loop in (_kernels.ray, _kernels.ray_first_intersection):
+        plain = np.zeros(u.shape)
+        loop(e, source, u, plain)
+        assert same_bits(plain, batch)
 
 
 # -- typed reads against the item protocol -------------------------------------------------
@@ -552,6 +560,10 @@ def test_short_inputs_under_optimisation_raise_index_error(python_subprocess):
         u = np.array([-1.0, 0, 0, 5])
         print(e.surf_pos_of_ray_first_intersection([3.0, 0, 0, 9], u).tolist())
         print(e.enu(np.zeros(3), np.zeros(4)).shape)
+        try:
+            e.enu(np.zeros((2, 2)), np.zeros((2, 2)))
+        except ValueError:
+            print("enu 2-d ValueError")
         """,
         "-O",
     ).stdout.splitlines()
@@ -566,4 +578,5 @@ def test_short_inputs_under_optimisation_raise_index_error(python_subprocess):
         "True",
         "[1.0, 0.0, 0.0]",
         "(3,)",
+        "enu 2-d ValueError",
     ]

@@ -99,13 +99,14 @@ PyObject* aer_coords(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     if (&kernels == &kKernelTable && n > 0) {
         // The observer's position and frame are the same for every target; with this
         // table's own slots they are computed once, bit for bit as c_aer_coords would.
+        // The per-target steps touch no Python object, so no error can become pending.
         double r_obs[3];
         ENU_Frame enu_obs;
         kernels.c_pos_from_lla(e, lla_obs, r_obs);
         if (PyErr_Occurred()) return method_error(qualname);
         kernels.c_enu(e, SurfCoord{lla_obs.lat, lla_obs.lon}, &enu_obs);
         if (PyErr_Occurred()) return method_error(qualname);
-        ok = for_each_row(r_target, n, [&](double* v, Py_ssize_t j) {
+        ok = for_each_row<false>(r_target, n, [&](double* v, Py_ssize_t j) {
             aer_from_observer(e, v, r_obs, &enu_obs, records + j);
         });
     } else {
