@@ -266,11 +266,12 @@ void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* e
 // 1 / (1 - f)^2, formed as the ray kernel forms it.
 inline double ray_diagGz(double f) noexcept { return (1.0 / (1.0 - f)) / (1.0 - f); }
 
-// The ray kernel past its first step: the first point where the half-line r + l u
-// (l >= 0) meets the surface, for diagGz = ray_diagGz(f). Of the two roots of
-// a l^2 + b l + c = 0 the one of smaller magnitude is taken (the centre's tie takes l2);
-// a ray whose roots both lie behind the source, including a tangent point behind it,
-// does not meet the surface and gives NaNs, as does a line that misses it.
+// The ray kernel past its first step, for diagGz = ray_diagGz(f): where the line r + l u
+// meets the surface. Of the two roots of a l^2 + b l + c = 0 the one of smaller magnitude
+// is taken: the near side for a source outside, the source itself on the surface, the
+// nearer of the two points along the line for a source inside (the centre's tie takes
+// l2). A line that misses gives NaNs, and so does a ray pointing away from the
+// ellipsoid, whose roots, a tangent root included, all lie behind the source.
 inline void ray_first_intersection(double Re, double diagGz, const double* r, const double* u,
                                    double* r_surf) noexcept {
     const double a = u[2] * u[2] * diagGz + (u[1] * u[1] + u[0] * u[0]);
