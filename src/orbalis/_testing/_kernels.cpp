@@ -308,6 +308,12 @@ PyObject* set_fail_c_enu(PyObject*, PyObject* flag) {
 
 // -- module ---------------------------------------------------------------------------------
 
+// A METH_FASTCALL function as the PyCFunction the method table stores.
+template <class Fn>
+PyCFunction as_cfunction(Fn fn) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
 // Binds the lingeom kernels that aer_from_observer, instantiated here, calls.
 int bind_vector_kernels() {
     Ref capi = py::import_attr("orbalis.mathtools.lingeom.lingeom", "__pyx_capi__");
@@ -360,20 +366,20 @@ int exec_module(PyObject* module) {
 PyObject* create_module(PyObject* spec, PyModuleDef* def) { return py::create_module_once(initialised, spec, def); }
 
 PyMethodDef module_methods[] = {
-    {"lla_from_pos", reinterpret_cast<PyCFunction>(lla_from_pos), METH_FASTCALL,
+    {"lla_from_pos", as_cfunction(lla_from_pos), METH_FASTCALL,
      "lla_from_pos(e, r, out): c_lla_from_pos per row of r (n, 3) into out (n,) LLA records."},
-    {"pos_from_lla", reinterpret_cast<PyCFunction>(pos_from_lla), METH_FASTCALL,
+    {"pos_from_lla", as_cfunction(pos_from_lla), METH_FASTCALL,
      "pos_from_lla(e, lla, out): c_pos_from_lla per LLA record into out (n, 3)."},
-    {"enu", reinterpret_cast<PyCFunction>(enu), METH_FASTCALL,
+    {"enu", as_cfunction(enu), METH_FASTCALL,
      "enu(e, lat, lon, out): c_enu per point into out (n,) ENU records."},
-    {"aer_coords", reinterpret_cast<PyCFunction>(aer_coords), METH_FASTCALL,
+    {"aer_coords", as_cfunction(aer_coords), METH_FASTCALL,
      "aer_coords(e, r, lat, lon, alt, out): c_aer_coords per row of r into out (n,) AER records."},
-    {"aer_from_observer", reinterpret_cast<PyCFunction>(aer_from_observer), METH_FASTCALL,
+    {"aer_from_observer", as_cfunction(aer_from_observer), METH_FASTCALL,
      "aer_from_observer(e, r, lat, lon, alt, out): the observer's position and frame once, then\n"
      "the per-target steps of c_aer_coords per row of r."},
-    {"ray", reinterpret_cast<PyCFunction>(ray), METH_FASTCALL,
+    {"ray", as_cfunction(ray), METH_FASTCALL,
      "ray(e, r_source, u, out): c_surf_pos_of_ray_first_intersection per row of u into out (n, 3)."},
-    {"ray_first_intersection", reinterpret_cast<PyCFunction>(ray_first_intersection), METH_FASTCALL,
+    {"ray_first_intersection", as_cfunction(ray_first_intersection), METH_FASTCALL,
      "ray_first_intersection(e, r_source, u, out): the ray kernel's quotient of f once, then the\n"
      "rest of the kernel per row of u into out (n, 3)."},
     {"take_counts", take_counts, METH_NOARGS,

@@ -16,7 +16,9 @@ struct __attribute__((packed)) LLA {
     double alt;  // height above the ellipsoid along the normal, unit of Re
 };
 
-struct __attribute__((packed)) ENU_Frame {
+// Packed, yet 8-byte aligned: its 3-vector fields are passed to kernels as double
+// pointers, which the alignment makes safe.
+struct __attribute__((packed, aligned(8))) ENU_Frame {
     double u_east[3];
     double u_north[3];
     double u_up[3];  // outward surface normal
