@@ -204,6 +204,54 @@ inline bool read_vector(PyObject* obj, double* out) {
     return vector.read(0, out[0]) && vector.read(1, out[1]) && vector.read(2, out[2]);
 }
 
+// -- loops ------------------------------------------------------------------------------------
+
+// Scalar test over several inputs, in parameter order, stopping at the first that is not
+// a numbers.Real. Returns 1 (all real), 0 or -1 (error).
+inline int all_real(PyObject* const* inputs, int count) {
+    for (int k = 0; k < count; ++k) {
+        const int real = is_real(inputs[k]);
+        if (real <= 0) return real;
+    }
+    return 1;
+}
+
+inline bool read_doubles(PyObject* const* inputs, int count, double* out) {
+    for (int k = 0; k < count; ++k)
+        if (!as_double(inputs[k], out[k])) return false;
+    return true;
+}
+
+// Runs `body(row, j)` for the rows j < n of an (n, 3) input, stopping at a read error or
+// an error left pending by the kernel.
+template <class Body>
+inline bool for_each_row(PyObject* r, Py_ssize_t n, Body&& body) {
+    const Rows rows(r, n);
+    double v[3];
+    for (Py_ssize_t j = 0; j < n; ++j) {
+        if (!rows.read(j, v)) return false;
+        body(v, j);
+        if (PyErr_Occurred()) return false;
+    }
+    return true;
+}
+
+// Runs `body(values, i)` with element i of each of the `count` one-dimensional inputs.
+template <int count, class Body>
+inline bool for_each_element(PyObject* const* inputs, Py_ssize_t n, Body&& body) {
+    static_assert(1 <= count && count <= 3);
+    const Column columns[3] = {Column(inputs[0], n), Column(inputs[count > 1 ? 1 : 0], n),
+                               Column(inputs[count > 2 ? 2 : 0], n)};
+    double values[3];
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        for (int k = 0; k < count; ++k)
+            if (!columns[k].read(i, values[k])) return false;
+        body(values, i);
+        if (PyErr_Occurred()) return false;
+    }
+    return true;
+}
+
 // -- shape checks ---------------------------------------------------------------------------
 
 inline bool assertions_enabled() { return module_state.assertions_enabled; }

@@ -7,9 +7,10 @@
 #include "methods.hpp"
 
 namespace orbalis::ellipsoid {
-namespace {
 
 const EllipsoidKernels kKernelTable = make_kernel_table<EllipsoidObject>();
+
+namespace {
 bool initialised = false;
 
 const char* const kArgNames[] = {"Re", "f"};
@@ -184,11 +185,14 @@ int exec_module(PyObject* module) {
     const py::AnnotatedMethodDef methods[] = {
         kReducedLatFromGeodeticLat,
         kGeodeticLatFromReducedLat,
+        kEnu,
         kSurfPosFromSurfCoord,
         kSurfCoordFromSurfPos,
         kSolveReducedLatEquation,
         kLlaFromPos,
         kPosFromLla,
+        kSurfPosOfRayFirstIntersection,
+        kAerCoords,
         {nullptr, nullptr, nullptr, nullptr},
     };
     const int added = py::add_annotated_methods(method_type, &EllipsoidType, methods);
