@@ -36,6 +36,26 @@ def optional(module):
         return None
 
 
+def geographiclib_cpp(n: int) -> tuple[float, float] | None:
+    """(Reverse, Forward) ns/point of GeographicLib's C++ Geocentric, when it is installed."""
+    import shutil
+    import subprocess
+    import tempfile
+    from pathlib import Path
+
+    source = Path(__file__).with_name("geocentric_reverse.cpp")
+    if not shutil.which("g++") or not Path("/usr/include/GeographicLib/Geocentric.hpp").exists():
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        exe = Path(tmp) / "geocentric"
+        build = subprocess.run(["g++", "-O2", "-std=c++17", str(source), "-o", str(exe), "-lGeographicLib"],
+                               capture_output=True)
+        if build.returncode != 0:
+            return None
+        out = subprocess.run([str(exe), str(n)], capture_output=True, text=True, check=True).stdout.split()
+    return float(out[0]), float(out[1])
+
+
 def main(n: int = 1_000_000) -> None:
     rng = np.random.default_rng(42)
     lat = np.arcsin(rng.uniform(-1, 1, n))
@@ -60,6 +80,9 @@ def main(n: int = 1_000_000) -> None:
         rows.append(("pyerfa gc2gde", ns_per_item(lambda: erfa.gc2gde(A, F, r), n, repeat=3)))
     if pymap3d:
         rows.append(("pymap3d ecef2geodetic", ns_per_item(lambda: pymap3d.ecef2geodetic(r[:, 0], r[:, 1], r[:, 2], deg=False), n, repeat=3)))
+    geographiclib = geographiclib_cpp(n)
+    if geographiclib:
+        rows.append(("GeographicLib C++ Geocentric::Reverse", geographiclib[0]))
     print_table(f"lla_from_pos, {n} points", rows, "plain C++ loop, same kernel" if plain else "orbalis lla_from_pos (typed)")
 
     lat_g, lon_g, alt_g = (c[:m].view(Generic) for c in (lat, lon, alt))
@@ -78,6 +101,8 @@ def main(n: int = 1_000_000) -> None:
         rows.append(("pyerfa gd2gce", ns_per_item(lambda: erfa.gd2gce(A, F, lon, lat, alt), n, repeat=3)))
     if pymap3d:
         rows.append(("pymap3d geodetic2ecef", ns_per_item(lambda: pymap3d.geodetic2ecef(lat, lon, alt, deg=False), n, repeat=3)))
+    if geographiclib:
+        rows.append(("GeographicLib C++ Geocentric::Forward", geographiclib[1]))
     print_table(f"pos_from_lla, {n} points", rows, "plain C++ loop, same kernel" if plain else "orbalis pos_from_lla (typed)")
 
     r0, (la, lo, al) = r[0].copy(), (float(lat[0]), float(lon[0]), float(alt[0]))
