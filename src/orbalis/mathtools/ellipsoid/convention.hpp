@@ -31,6 +31,10 @@ using py::Ref;
 struct ModuleState {
     PyObject* dict = nullptr;         // module namespace: numpy, Real and the dtypes
     bool assertions_enabled = true;  // false under `python -O`
+    // Interned names of the globals the methods look up at each call.
+    PyObject* numpy_name = nullptr;
+    PyObject* real_name = nullptr;
+    PyObject* dtype_names[4] = {};  // in the order of kRecordLayouts
 };
 inline ModuleState module_state;
 
@@ -43,9 +47,9 @@ inline PyObject* method_error(const char* qualname) {
 }
 
 // A module global, looked up at each call as the methods' own code would; borrowed.
-inline PyObject* module_global(const char* name) {
-    PyObject* value = PyDict_GetItemString(module_state.dict, name);
-    if (!value) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+inline PyObject* module_global(PyObject* name) {
+    PyObject* value = PyDict_GetItemWithError(module_state.dict, name);
+    if (!value && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return value;
 }
 
@@ -63,7 +67,7 @@ inline bool as_double(PyObject* obj, double& out) {
 // Scalar test of the scalar-or-array convention: an instance of numbers.Real.
 inline int is_real(PyObject* obj) {
     if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj)) return 1;
-    PyObject* real = module_global("Real");
+    PyObject* real = module_global(module_state.real_name);
     if (!real) return -1;
     return PyObject_IsInstance(obj, real);
 }
@@ -200,6 +204,54 @@ inline bool read_vector(PyObject* obj, double* out) {
     return vector.read(0, out[0]) && vector.read(1, out[1]) && vector.read(2, out[2]);
 }
 
+// -- loops ------------------------------------------------------------------------------------
+
+// Scalar test over several inputs, in parameter order, stopping at the first that is not
+// a numbers.Real. Returns 1 (all real), 0 or -1 (error).
+inline int all_real(PyObject* const* inputs, int count) {
+    for (int k = 0; k < count; ++k) {
+        const int real = is_real(inputs[k]);
+        if (real <= 0) return real;
+    }
+    return 1;
+}
+
+inline bool read_doubles(PyObject* const* inputs, int count, double* out) {
+    for (int k = 0; k < count; ++k)
+        if (!as_double(inputs[k], out[k])) return false;
+    return true;
+}
+
+// Runs `body(row, j)` for the rows j < n of an (n, 3) input, stopping at a read error or
+// an error left pending by the kernel.
+template <class Body>
+inline bool for_each_row(PyObject* r, Py_ssize_t n, Body&& body) {
+    const Rows rows(r, n);
+    double v[3];
+    for (Py_ssize_t j = 0; j < n; ++j) {
+        if (!rows.read(j, v)) return false;
+        body(v, j);
+        if (PyErr_Occurred()) return false;
+    }
+    return true;
+}
+
+// Runs `body(values, i)` with element i of each of the `count` one-dimensional inputs.
+template <int count, class Body>
+inline bool for_each_element(PyObject* const* inputs, Py_ssize_t n, Body&& body) {
+    static_assert(1 <= count && count <= 3);
+    const Column columns[3] = {Column(inputs[0], n), Column(inputs[count > 1 ? 1 : 0], n),
+                               Column(inputs[count > 2 ? 2 : 0], n)};
+    double values[3];
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        for (int k = 0; k < count; ++k)
+            if (!columns[k].read(i, values[k])) return false;
+        body(values, i);
+        if (PyErr_Occurred()) return false;
+    }
+    return true;
+}
+
 // -- shape checks ---------------------------------------------------------------------------
 
 inline bool assertions_enabled() { return module_state.assertions_enabled; }
@@ -312,10 +364,16 @@ struct RecordLayout {
     int width;  // 1 for a double field, 3 for a 3-vector field
 };
 
-inline constexpr RecordLayout kSurfCoordLayout{"SurfCoord_dtype", "SurfCoord", 2, 1};
-inline constexpr RecordLayout kLLALayout{"LLA_dtype", "LLA", 3, 1};
-inline constexpr RecordLayout kENULayout{"ENU_dtype", "ENU_Frame", 3, 3};
-inline constexpr RecordLayout kAERLayout{"AER_dtype", "AER", 3, 1};
+inline constexpr RecordLayout kRecordLayouts[4] = {
+    {"SurfCoord_dtype", "SurfCoord", 2, 1},
+    {"LLA_dtype", "LLA", 3, 1},
+    {"ENU_dtype", "ENU_Frame", 3, 3},
+    {"AER_dtype", "AER", 3, 1},
+};
+inline constexpr const RecordLayout& kSurfCoordLayout = kRecordLayouts[0];
+inline constexpr const RecordLayout& kLLALayout = kRecordLayouts[1];
+inline constexpr const RecordLayout& kENULayout = kRecordLayouts[2];
+inline constexpr const RecordLayout& kAERLayout = kRecordLayouts[3];
 
 inline bool is_native_double(PyArray_Descr* d) {
     return d->type_num == NPY_DOUBLE && PyArray_ISNBO(d->byteorder) && !PyDataType_HASSUBARRAY(d);
@@ -355,17 +413,31 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
 // `numpy.zeros(shape=n, dtype=<record dtype>)` taken as a view of records: the dtype is the
 // module global of that name, checked against the record layout.
 inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
-    PyObject* dtype = module_global(layout.dtype_name);
+    const std::ptrdiff_t index = &layout - kRecordLayouts;
+    PyObject* dtype = module_global(module_state.dtype_names[index]);
     if (!dtype) return {};
     PyArray_Descr* descr = nullptr;
     if (!PyArray_DescrConverter(dtype, &descr)) return {};
-    if (!check_record_layout(descr, layout)) {
-        Py_DECREF(descr);
-        return {};
+    // A dtype's layout cannot change once made, so the dtype last found valid for this
+    // record is remembered and not checked again (renaming fields does not matter: names
+    // are not compared).
+    thread_local PyArray_Descr* last_valid[4] = {};
+    PyArray_Descr*& known = last_valid[index];
+    if (descr != known) {
+        if (!check_record_layout(descr, layout)) {
+            Py_DECREF(descr);
+            return {};
+        }
+        Py_INCREF(descr);
+        Py_XSETREF(known, descr);
     }
-    // PyArray_Zeros steals the descriptor reference.
-    Ref array = Ref::steal(PyArray_Zeros(1, &n, descr, 0));
-    if (array) data = PyArray_BYTES(reinterpret_cast<PyArrayObject*>(array.get()));
+    // Allocated uninitialised and zeroed by hand: the records hold only doubles, so this is
+    // what numpy.zeros makes, without its per-field fill.
+    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, nullptr, 0, nullptr));
+    if (!array) return {};
+    auto* arr = reinterpret_cast<PyArrayObject*>(array.get());
+    data = PyArray_BYTES(arr);
+    std::memset(data, 0, PyArray_NBYTES(arr));
     return array;
 }
 

@@ -7,9 +7,10 @@
 #include "methods.hpp"
 
 namespace orbalis::ellipsoid {
-namespace {
 
 const EllipsoidKernels kKernelTable = make_kernel_table<EllipsoidObject>();
+
+namespace {
 bool initialised = false;
 
 const char* const kArgNames[] = {"Re", "f"};
@@ -163,12 +164,19 @@ int exec_module(PyObject* module) {
     if (assertions < 0) return -1;
     module_state.assertions_enabled = assertions != 0;
     module_state.dict = PyModule_GetDict(module);
+    module_state.numpy_name = PyUnicode_InternFromString("numpy");
+    module_state.real_name = PyUnicode_InternFromString("Real");
+    if (!module_state.numpy_name || !module_state.real_name) return -1;
+    for (int k = 0; k < 4; ++k) {
+        module_state.dtype_names[k] = PyUnicode_InternFromString(kRecordLayouts[k].dtype_name);
+        if (!module_state.dtype_names[k]) return -1;
+    }
     if (ready_type(module) < 0) return -1;
     if (bind_lingeom() < 0) return -1;
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
-    for (const char* name : {"SurfCoord_dtype", "LLA_dtype", "ENU_dtype", "AER_dtype"})
-        if (py::bind_import(module_state.dict, "orbalis.datamodel", name) < 0) return -1;
+    for (const RecordLayout& layout : kRecordLayouts)
+        if (py::bind_import(module_state.dict, "orbalis.datamodel", layout.dtype_name) < 0) return -1;
     if (py::bind_import(module_state.dict, "numbers", "Real") < 0) return -1;
     PyTypeObject* method_type =
         py::make_annotated_method_type("orbalis.mathtools.ellipsoid.ellipsoid.method");
@@ -177,11 +185,14 @@ int exec_module(PyObject* module) {
     const py::AnnotatedMethodDef methods[] = {
         kReducedLatFromGeodeticLat,
         kGeodeticLatFromReducedLat,
+        kEnu,
         kSurfPosFromSurfCoord,
         kSurfCoordFromSurfPos,
         kSolveReducedLatEquation,
         kLlaFromPos,
         kPosFromLla,
+        kSurfPosOfRayFirstIntersection,
+        kAerCoords,
         {nullptr, nullptr, nullptr, nullptr},
     };
     const int added = py::add_annotated_methods(method_type, &EllipsoidType, methods);

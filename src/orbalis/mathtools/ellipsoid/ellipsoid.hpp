@@ -23,6 +23,10 @@ struct EllipsoidObject {
     double Rp;
 };
 
+// The module's own kernel table, which every Ellipsoid gets at construction; a native
+// subclass may install another. Defined in ellipsoid.cpp.
+extern const EllipsoidKernels kKernelTable;
+
 inline constexpr const char* kSourceFile = "orbalis/mathtools/ellipsoid/ellipsoid.cpp";
 
 // The lingeom kernels bound when the module is imported.

@@ -16,22 +16,6 @@ constexpr const char* kVectors = "ndarray[double]";
 EllipsoidObject* ellipsoid(PyObject* self) { return as_ellipsoid(self); }
 const EllipsoidKernels& table(PyObject* self) { return *as_ellipsoid(self)->__pyx_vtab; }
 
-// Scalar test over several inputs, in parameter order, stopping at the first that is not
-// a numbers.Real. Returns 1 (all real), 0 or -1 (error).
-int all_real(PyObject* const* inputs, int count) {
-    for (int k = 0; k < count; ++k) {
-        const int real = is_real(inputs[k]);
-        if (real <= 0) return real;
-    }
-    return 1;
-}
-
-bool read_doubles(PyObject* const* inputs, int count, double* out) {
-    for (int k = 0; k < count; ++k)
-        if (!as_double(inputs[k], out[k])) return false;
-    return true;
-}
-
 // `numpy.zeros_like(x)` taken as a writable one-dimensional view of doubles: an input
 // that is not a one-dimensional float64 array is refused here, before anything is read.
 Ref zeros_like_doubles(PyObject* x, double*& data) {
@@ -46,7 +30,7 @@ Ref zeros_like_doubles(PyObject* x, double*& data) {
             std::memset(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())), 0,
                         PyArray_NBYTES(reinterpret_cast<PyArrayObject*>(out.get())));
     } else {
-        PyObject* numpy = module_global("numpy");
+        PyObject* numpy = module_global(module_state.numpy_name);
         if (!numpy) return {};
         out = Ref::steal(PyObject_CallMethod(numpy, "zeros_like", "O", x));
     }
@@ -73,36 +57,6 @@ Ref zeros_like_doubles(PyObject* x, double*& data) {
     }
     data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
     return out;
-}
-
-// Runs `body(row, j)` for the rows j < n of an (n, 3) input, stopping at a read error or
-// an error left pending by the kernel.
-template <class Body>
-bool for_each_row(PyObject* r, Py_ssize_t n, Body&& body) {
-    const Rows rows(r, n);
-    double v[3];
-    for (Py_ssize_t j = 0; j < n; ++j) {
-        if (!rows.read(j, v)) return false;
-        body(v, j);
-        if (PyErr_Occurred()) return false;
-    }
-    return true;
-}
-
-// Runs `body(values, i)` with element i of each of the `count` one-dimensional inputs.
-template <int count, class Body>
-bool for_each_element(PyObject* const* inputs, Py_ssize_t n, Body&& body) {
-    static_assert(1 <= count && count <= 3);
-    const Column columns[3] = {Column(inputs[0], n), Column(inputs[count > 1 ? 1 : 0], n),
-                               Column(inputs[count > 2 ? 2 : 0], n)};
-    double values[3];
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        for (int k = 0; k < count; ++k)
-            if (!columns[k].read(i, values[k])) return false;
-        body(values, i);
-        if (PyErr_Occurred()) return false;
-    }
-    return true;
 }
 
 // -- latitude conversions --------------------------------------------------------------------

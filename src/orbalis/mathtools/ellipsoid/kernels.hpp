@@ -207,8 +207,28 @@ void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
     if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
 }
 
-// Azimuth from north towards east in (-pi, pi] (not wrapped into [0, 2 pi)), elevation
-// from the plane normal to the geodetic vertical at the observer's foot point.
+// Steps of c_aer_coords that follow the line of sight r_target_obs (target minus
+// observer) and the observer's frame enu_obs: its components along east, north and up,
+// the range, then azimuth from north towards east in (-pi, pi] (not wrapped into
+// [0, 2 pi)) and elevation from the plane normal to the geodetic vertical. A pending
+// interpreter error ends it with the record partly written.
+template <class Self>
+void aer_from_line_of_sight(Self* self, double* r_target_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+    const VectorKernels& vk = vector_kernels(self);
+    const double east = vk.dot(r_target_obs, enu_obs->u_east);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    const double north = vk.dot(r_target_obs, enu_obs->u_north);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    const double up = vk.dot(r_target_obs, enu_obs->u_up);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    aer->range = vk.norm(r_target_obs);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    aer->azimuth = std::atan2(east, north);
+    // Divided by the range as stored: a target at the observer gives 0/0 = NaN.
+    aer->elevation = std::asin(up / aer->range);
+}
+
+// Observation of a target from an observer at lla_obs.
 template <class Self>
 void c_aer_coords(Self* self, double* r_target, LLA lla_obs, AER* aer) noexcept {
     const VectorKernels& vk = vector_kernels(self);
@@ -217,20 +237,25 @@ void c_aer_coords(Self* self, double* r_target, LLA lla_obs, AER* aer) noexcept 
     if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
     vk.sub(r_target, r_obs, r_target_obs);
     if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    // The frame at the observer's foot point: the altitude does not enter it.
     const SurfCoord coord_obs{lla_obs.lat, lla_obs.lon};
     ENU_Frame enu_obs;
     self->__pyx_vtab->c_enu(self, coord_obs, &enu_obs);
     if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    const double east = vk.dot(r_target_obs, enu_obs.u_east);
+    aer_from_line_of_sight(self, r_target_obs, &enu_obs, aer);
+}
+
+// c_aer_coords for an observer whose position r_obs and frame enu_obs were computed
+// beforehand by the c_pos_from_lla and c_enu slots. The observer does not change from
+// target to target in a batch, so computing them once per batch gives the same bits as
+// calling c_aer_coords per target, as long as those slots are this table's own (they
+// are pure functions of lla_obs); a table that replaces a slot must go per target.
+template <class Self>
+void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+    double r_target_obs[3];
+    vector_kernels(self).sub(r_target, r_obs, r_target_obs);
     if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    const double north = vk.dot(r_target_obs, enu_obs.u_north);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    const double up = vk.dot(r_target_obs, enu_obs.u_up);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    aer->range = vk.norm(r_target_obs);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
-    aer->azimuth = std::atan2(east, north);
-    aer->elevation = std::asin(up / aer->range);
+    aer_from_line_of_sight(self, r_target_obs, enu_obs, aer);
 }
 
 // First point where the half-line r + l u (l >= 0) meets x^2 + y^2 + z^2/(1-f)^2 = Re^2.

@@ -15,4 +15,9 @@ extern const py::AnnotatedMethodDef kSolveReducedLatEquation;
 extern const py::AnnotatedMethodDef kLlaFromPos;
 extern const py::AnnotatedMethodDef kPosFromLla;
 
+// Local ENU frame, azimuth-elevation-range and ray intersection (observation_methods.cpp).
+extern const py::AnnotatedMethodDef kEnu;
+extern const py::AnnotatedMethodDef kSurfPosOfRayFirstIntersection;
+extern const py::AnnotatedMethodDef kAerCoords;
+
 }  // namespace orbalis::ellipsoid
