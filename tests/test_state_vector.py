@@ -583,3 +583,22 @@ def test_conversion_with_the_frames_service():
     np.testing.assert_allclose(back.r, r, rtol=0, atol=1e-6)
     np.testing.assert_allclose(back.v, v, rtol=0, atol=1e-9)
     assert back.frame is GCRF
+
+
+def test_arrays_and_conversions_do_not_keep_the_source_alive():
+    class Sub(StateVector):  # a Python subclass, so it can be weakly referenced
+        pass
+
+    r, v = rv(3)
+    source = Sub(epochs(3), r, v)
+    alive = weakref.ref(source)
+    same = source.to_frame(source.frame)
+    a = source.r
+    del source
+    assert alive() is None
+    # repeated conversions to the same frame view the caller's array directly
+    for _ in range(5):
+        same = same.to_frame(GCRF)
+    assert same.r.base is r and a.base is r
+    same.r[0, 0] = 4.5
+    assert r[0, 0] == 4.5 == a[0, 0]

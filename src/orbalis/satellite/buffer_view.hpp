@@ -20,9 +20,6 @@ struct DoubleView2D {
     Py_ssize_t stride[2];
 
     bool empty() const noexcept { return buffer.obj == nullptr; }
-    double& at(Py_ssize_t i, Py_ssize_t j) const noexcept {
-        return *reinterpret_cast<double*>(data + i * stride[0] + j * stride[1]);
-    }
 };
 
 // Whether a struct-module format string describes one native-endian IEEE double.

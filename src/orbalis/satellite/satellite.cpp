@@ -362,24 +362,32 @@ void sv_dealloc(PyObject* self) {
     Py_TYPE(self)->tp_free(self);
 }
 
-// A new writable array over the view's memory with the view's strides. Its base is the
-// state vector, which holds the buffer export, so the memory outlives the array even if
-// the caller drops (or, for a resizable exporter, would resize) the original object.
-PyObject* view_as_array(PyObject* owner, const DoubleView2D& view) {
+// A new writable array over the view's memory with the view's strides. Its base keeps the
+// memory valid for as long as the array lives, without keeping the state vector alive: an
+// ndarray exporter is the base itself (NumPy collapses a chain of views to the array that
+// owns the data, so state vectors converted from state vectors never form a growing chain);
+// any other exporter is held through a memoryview, whose buffer export also stops a
+// resizable exporter such as a bytearray from moving the memory.
+PyObject* view_as_array(const DoubleView2D& view) {
     npy_intp dims[2] = {view.extent[0], view.extent[1]};
     if (view.empty()) return PyArray_ZEROS(2, dims, NPY_DOUBLE, 0);
+    PyObject* exporter = view.buffer.obj;
+    Ref base = PyArray_Check(exporter) ? Ref::borrow(exporter)
+                                       : Ref::steal(PyMemoryView_FromObject(exporter));
+    if (!base) return nullptr;
     npy_intp strides[2] = {view.stride[0], view.stride[1]};
     Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE),
                                                 2, dims, strides, view.data,
                                                 NPY_ARRAY_WRITEABLE, nullptr));
     if (!array) return nullptr;
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), Py_NewRef(owner)) < 0)
+    // SetBaseObject takes over the reference, also when it fails.
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), base.release()) < 0)
         return nullptr;
     return array.release();
 }
 
-PyObject* sv_get_r(PyObject* self, void*) { return view_as_array(self, as_sv(self)->r); }
-PyObject* sv_get_v(PyObject* self, void*) { return view_as_array(self, as_sv(self)->v); }
+PyObject* sv_get_r(PyObject* self, void*) { return view_as_array(as_sv(self)->r); }
+PyObject* sv_get_v(PyObject* self, void*) { return view_as_array(as_sv(self)->v); }
 
 PyObject* sv_not_implemented(PyObject*, void*) {
     PyErr_SetNone(PyExc_NotImplementedError);
@@ -777,7 +785,9 @@ int intern_names() {
 }
 
 PyMethodDef module_functions[] = {
-    {"__pyx_unpickle_State", reinterpret_cast<PyCFunction>(unpickle_state),
+    // Through void(*)(): the interpreter calls it by the METH_FASTCALL signature.
+    {"__pyx_unpickle_State",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(unpickle_state)),
      METH_FASTCALL | METH_KEYWORDS,
      "__pyx_unpickle_State(__pyx_type, long __pyx_checksum, __pyx_state)\n\n"
      "Rebuilds a pickled State of type `__pyx_type`; `__pyx_checksum` identifies the member\n"
