@@ -4,9 +4,6 @@ initialisation, the interpreter's assertion switch) and the Satellite type."""
 import copy
 import gc
 import pickle
-import subprocess
-import sys
-import textwrap
 
 import numpy as np
 import pytest
@@ -16,15 +13,6 @@ from orbalis.satellite.satellite import Satellite, State, StateVector
 from orbalis.time.time import Time
 
 NO_REDUCE = "no default __reduce__ due to non-trivial __cinit__"
-
-
-def run_python(code, *flags):
-    return subprocess.run(
-        [sys.executable, *flags, "-c", textwrap.dedent(code)],
-        capture_output=True,
-        text=True,
-        timeout=120,
-    )
 
 
 # --- module ------------------------------------------------------------------------------
@@ -68,8 +56,8 @@ def test_type_hierarchy():
     assert Satellite.__doc__ == "Satellite() -> None"
 
 
-def test_second_initialisation_is_refused():
-    result = run_python(
+def test_second_initialisation_is_refused(python_subprocess):
+    result = python_subprocess(
         """
         import importlib, sys
         import orbalis.satellite.satellite as m
@@ -122,14 +110,14 @@ else:
         ("import orbalis.typing as t; del t.DatetimeLike", "ImportError"),
     ],
 )
-def test_companion_bindings_are_checked(patch, expected):
-    result = run_python(FAKE_FRAMES.format(patch=patch))
+def test_companion_bindings_are_checked(python_subprocess, patch, expected):
+    result = python_subprocess(FAKE_FRAMES.format(patch=patch))
     assert result.returncode == 0, result.stderr
     assert result.stdout.split()[0] == expected, result.stdout
 
 
-def test_optimised_interpreter_skips_the_shape_assertions():
-    result = run_python(
+def test_optimised_interpreter_skips_the_shape_assertions(python_subprocess):
+    result = python_subprocess(
         """
         import numpy as np
         from orbalis.satellite.satellite import StateVector
