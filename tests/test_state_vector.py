@@ -602,3 +602,27 @@ def test_arrays_and_conversions_do_not_keep_the_source_alive():
     assert same.r.base is r and a.base is r
     same.r[0, 0] = 4.5
     assert r[0, 0] == 4.5 == a[0, 0]
+
+
+@pytest.mark.parametrize("subclass", [False, True])
+def test_fallback_asks_the_frames_service_once(monkeypatch, subclass):
+    asked = []
+    is_frame = Frame.is_frame
+
+    def counting(name):
+        asked.append(name)
+        return is_frame(name)
+
+    monkeypatch.setattr(Frame, "is_frame", staticmethod(counting))
+
+    class Sub(StateVector):
+        pass
+
+    r, v = rv(2)
+    sv = (Sub if subclass else StateVector)(epochs(2), r, v)
+    assert not hasattr(sv, "nothing")
+    assert sv.ITRF.frame is ITRF
+    assert asked == ["nothing", "ITRF"]
+    with pytest.raises(AttributeError):
+        sv.__getattribute__("ITRF")  # normal lookup only
+    assert sv.__getattribute__("frame") is GCRF

@@ -521,9 +521,18 @@ PyObject* sv_getattro(PyObject* self, PyObject* name) {
     return frame_fallback(self, name);
 }
 
+// `__getattribute__` is the normal lookup alone. A Python subclass dispatches attribute
+// access as __getattribute__, then __getattr__ on AttributeError; were the fallback part
+// of __getattribute__ too, its AttributeError would run the fallback a second time.
+// (METH_COEXIST: it replaces the slot wrapper that would otherwise name the full lookup.)
+PyObject* sv_getattribute_method(PyObject* self, PyObject* name) {
+    return PyObject_GenericGetAttr(self, name);
+}
+
 PyObject* sv_getattr_method(PyObject* self, PyObject* item) {
     if (!PyUnicode_CheckExact(item)) {
-        PyErr_Format(PyExc_TypeError, "Argument 'item' has incorrect type (expected str, got %.200s)",
+        PyErr_Format(PyExc_TypeError,
+                     "Argument 'item' has incorrect type (expected str, got %.200s)",
                      Py_TYPE(item)->tp_name);
         return nullptr;
     }
@@ -551,6 +560,9 @@ PyGetSetDef sv_getset[] = {
 };
 
 PyMethodDef sv_methods[] = {
+    {"__getattribute__", sv_getattribute_method, METH_O | METH_COEXIST,
+     "StateVector.__getattribute__(self, name: str)\n\nNormal attribute lookup, without the "
+     "frame-name fallback of __getattr__."},
     {"__getattr__", sv_getattr_method, METH_O,
      "StateVector.__getattr__(self, item: str) -> StateVector\n\n"
      "Converts the state vector to the frame named `item` (see to_frame)."},
@@ -691,7 +703,8 @@ int ready_types(PyObject* module) {
     SatelliteType.tp_methods = satellite_methods;
     if (PyType_Ready(&SatelliteType) < 0) return -1;
 
-    PyTypeObject* method_type = py::make_annotated_method_type("orbalis.satellite.satellite.method");
+    PyTypeObject* method_type =
+        py::make_annotated_method_type("orbalis.satellite.satellite.method");
     if (!method_type) return -1;
     const py::AnnotatedMethodDef methods[] = {
         {"to_frame", sv_to_frame, kToFrameDoc, kToFrameAnnotations},
