@@ -490,6 +490,15 @@ def test_unknown_attribute_raises_a_value_and_attribute_error():
     assert issubclass(FrameAttributeError, AttributeError)
 
 
+def test_numpy_and_dir_probes_see_absent_attributes():
+    sv, _, _ = make(2)
+    wrapped = np.asarray(sv)
+    assert wrapped.dtype == object and wrapped.shape == () and wrapped[()] is sv
+    assert np.array([sv, sv]).shape == (2,)
+    names = dir(sv)
+    assert "to_frame" in names and "r" in names and "__dict__" not in names
+
+
 def test_private_slots_are_not_attributes():
     sv, _, _ = make(2)
     for name in ("_r", "_v"):
