@@ -63,11 +63,12 @@ OMEGA_EARTH = 7.292115146706979e-5
 
 _DAY_S = 86400.0
 _MJD_ZERO = 2400000.5
-# CIP coordinates change slowly enough (their fastest term has a period of days) that cubic
-# interpolation on a one-hour grid is exact to ~3e-15 rad; below a few dozen epochs per grid
-# node the direct series evaluation is cheaper.
+# CIP coordinates change slowly enough (their fastest terms have periods of days) that cubic
+# interpolation on a one-hour grid is exact to ~5e-15 rad.  Each grid node costs one series
+# evaluation (~30 us), so the grid is used only where it saves at least half of them; sparse
+# epochs get the series itself.
 _GRID_STEP_DAYS = 1.0 / 24.0
-_EPOCHS_PER_NODE = 8
+_EPOCHS_PER_NODE = 2
 _EOP_NAMES = ("dut1", "xp", "yp", "lod")
 
 
@@ -142,8 +143,7 @@ def earth_orientation(time):
 def _table_values(u1, u2):
     table = _eop_table
     if table is None:
-        z = np.zeros(u1.shape)
-        return {"dut1": z, "xp": z, "yp": z, "lod": z}
+        return {name: np.zeros(u1.shape) for name in _EOP_NAMES}
     mjd = (u1 - _MJD_ZERO) + u2
     lo, hi = table["mjd"][0], table["mjd"][-1]
     if mjd.size and (mjd.min() < lo or mjd.max() > hi):
