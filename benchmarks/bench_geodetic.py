@@ -8,6 +8,7 @@ pyerfa and pymap3d, and the cost of one scalar call. Run from the test environme
 
 from __future__ import annotations
 
+import importlib
 import math
 import os
 import sys
@@ -31,7 +32,7 @@ class Generic(np.ndarray):
 
 def optional(module):
     try:
-        return __import__(module)
+        return importlib.import_module(module)
     except ImportError:
         return None
 
