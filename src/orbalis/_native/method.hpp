@@ -50,7 +50,7 @@ inline PyObject* annotated_method_vectorcall(PyObject* callable, PyObject* const
     if (!PyObject_TypeCheck(args[0], m->owner)) {
         PyErr_Format(PyExc_TypeError,
                      "descriptor '%U' for '%s' objects doesn't apply to a '%s' object", m->name,
-                     m->owner->tp_name, Py_TYPE(args[0])->tp_name);
+                     _PyType_Name(m->owner), Py_TYPE(args[0])->tp_name);
         return nullptr;
     }
     return m->impl(args[0], args + 1, nargs - 1, kwnames);
@@ -63,7 +63,7 @@ inline PyObject* annotated_method_get(PyObject* self, PyObject* obj, PyObject*) 
 
 inline PyObject* annotated_method_repr(PyObject* self) {
     auto* m = reinterpret_cast<AnnotatedMethod*>(self);
-    return PyUnicode_FromFormat("<method '%U' of '%s' objects>", m->name, m->owner->tp_name);
+    return PyUnicode_FromFormat("<method '%U' of '%s' objects>", m->name, _PyType_Name(m->owner));
 }
 
 inline int annotated_method_traverse(PyObject* self, visitproc visit, void* arg) {

@@ -87,7 +87,7 @@ def _day_frac(val1, val2):
 
 def _readonly(a):
     a = np.array(a, dtype=np.float64)  # a private copy: callers' arrays are never frozen
-    a.flags.writeable = False
+    a.setflags(write=False)  # the same as flags.writeable = False, at half the cost
     return a
 
 
@@ -202,9 +202,10 @@ def _jd_of_fields(y, mo, d, h, mi, s, scale):
 
 @functools.lru_cache(maxsize=512)
 def _year_start(year, scale):
-    # TLE catalogues ask for the same few years over and over
-    jd1, jd2 = _jd_of_fields(year, 1, 1, 0, 0, 0.0, scale)
-    return _day_frac(jd1, jd2)
+    # TLE catalogues ask for the same few years over and over; the read-only arrays are
+    # shared by every Time of that year, as Time(Time) shares its source's
+    jd1, jd2 = _day_frac(*_jd_of_fields(year, 1, 1, 0, 0, 0.0, scale))
+    return _readonly(jd1), _readonly(jd2)
 
 
 def _convert(jd1, jd2, src, dst):
@@ -290,6 +291,18 @@ class Time:
     __hash__ = None  # element-wise equality, like an ndarray
 
     def __init__(self, value, format=None, scale=None):
+        if type(value) is float and format == "jd" and scale is None:
+            if value == value and abs(value) < 1e15:
+                # One Julian date as a float in the default scale, the commonest construction
+                # (every TLE epoch): no argument normalisation, and each part is a fresh 0-d
+                # array of the float itself (value - round(value) is exact).
+                day = float(round(value))
+                self._scale = "utc"
+                self._jd1 = np.asarray(day)
+                self._jd1.setflags(write=False)
+                self._jd2 = np.asarray(value - day)
+                self._jd2.setflags(write=False)
+                return
         if scale is not None:
             scale = _check_scale(scale)
         if format is not None:
@@ -317,9 +330,9 @@ class Time:
             if format not in (None, "iso", "isot"):
                 raise TypeError(f"Time: format={format!r} does not read a str")
             if len(value) == 4 and value.isdigit():
-                jd1, jd2 = _year_start(int(value), scale)
-            else:
-                jd1, jd2 = self._from_field_rows([_parse_iso(value, scale)], scale, ())
+                self._jd1, self._jd2 = _year_start(int(value), scale)
+                return
+            jd1, jd2 = self._from_field_rows([_parse_iso(value, scale)], scale, ())
         elif isinstance(value, (datetime.date, np.datetime64)) or (
             isinstance(value, np.ndarray) and value.dtype.kind == "M"
         ):
@@ -477,7 +490,10 @@ class Time:
     @property
     def jd(self):
         """Julian date in this scale: a float for one epoch, a float64 array for many."""
-        return self._out(self._jd1 + self._jd2)
+        if self._jd1.ndim == 0:
+            # one epoch: the same double sum, without a 0-d array round trip
+            return float(self._jd1) + float(self._jd2)
+        return self._jd1 + self._jd2
 
     @property
     def mjd(self):

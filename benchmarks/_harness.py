@@ -1,0 +1,33 @@
+"""Timing helpers shared by the benchmark scripts: best-of-N wall time per item."""
+
+from __future__ import annotations
+
+import time
+
+
+def ns_per_item(func, n_items: int, repeat: int = 5, min_time: float = 0.2) -> float:
+    """Best time of `repeat` rounds, in ns per item; a round loops `func` for >= min_time."""
+    func()  # warm-up
+    best = float("inf")
+    for _ in range(repeat):
+        loops, start = 0, time.perf_counter()
+        while True:
+            func()
+            loops += 1
+            elapsed = time.perf_counter() - start
+            if elapsed >= min_time:
+                break
+        best = min(best, elapsed / loops)
+    return best * 1e9 / n_items
+
+
+def print_table(title: str, rows: list[tuple[str, float | None]], reference: str) -> None:
+    """Prints `rows` (label, ns per item) with each row's ratio to the row named `reference`."""
+    ref = dict(rows)[reference]
+    print(f"\n{title}")
+    print(f"{'':44s} {'ns/item':>12s} {'vs ' + reference:>22s}")
+    for label, value in rows:
+        if value is None:
+            print(f"{label:44s} {'n/a':>12s}")
+        else:
+            print(f"{label:44s} {value:12.1f} {value / ref:21.2f}x")

@@ -1,0 +1,141 @@
+"""Loading a TLE catalogue: orbalis ``TLE`` against ``sgp4``'s ``Satrec.twoline2rv``.
+
+A catalogue of 30,000 sets is generated from published element sets by giving each copy its
+own catalogue number and epoch; both libraries parse the same lines in one run, and the
+table gives microseconds per set (best of three passes). Most of the cost of a ``TLE`` is
+its two ``Time`` constructions, so their share is measured on the same epochs and shown
+below the table.
+
+Run: python benchmarks/bench_tle.py [count]
+"""
+
+from __future__ import annotations
+
+import sys
+import time
+
+from orbalis.propagators.analytical.sgp4 import tle
+from orbalis.time.time import Time
+
+TLE = tle.TLE
+
+PUBLISHED = [
+    (
+        "1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
+        "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537",
+    ),
+    (
+        "1 00005U 58002B   00179.78495062  .00000023  00000-0  28098-4 0  4753",
+        "2 00005  34.2682 348.7242 1859667 331.7664  19.3264 10.82419157413667",
+    ),
+    (
+        "1 20580U 90037B   19263.46355213  .00000690  00000-0  24658-4 0  9994",
+        "2 20580  28.4706 242.9488 0002611 262.7226 223.1508 15.09593453420541",
+    ),
+    (
+        "1 33591U 09005A   22001.51347815  .00000093  00000+0  75169-4 0  9993",
+        "2 33591  99.1567  28.6359 0013776 135.9423 224.2841 14.12550095666128",
+    ),
+    (
+        "1 08195U 75081A   06176.33215444  .00000099  00000-0  11873-3 0   813",
+        "2 08195  64.1586 279.0717 6877146 264.7651  20.2257  2.00491383225656",
+    ),
+    (
+        "1 28129U 03058A   06175.57071136 -.00000104  00000-0  10000-3 0   459",
+        "2 28129  54.7298 324.8098 0048506 266.2640  93.1663  2.00562768 18443",
+    ),
+    (
+        "1 14128U 83058A   06176.02844893 -.00000158  00000-0  10000-3 0  9627",
+        "2 14128   0.0645 250.9695 0008000  34.4484 145.5470  1.00272835 84734",
+    ),
+    (
+        "1 41866U 16071A   21001.50000000 -.00000097  00000-0  00000-0 0  9993",
+        "2 41866   0.0271 276.8240 0001199 263.8373 211.2546  1.00272136 15314",
+    ),
+    (
+        "1 06251U 62025E   06176.82412014  .00008885  00000-0  12808-3 0  3985",
+        "2 06251  58.0579  54.0425 0030035 139.1568 221.1854 15.56387291  6774",
+    ),
+    (
+        "1 28057U 03049A   06177.78615833  .00000060  00000-0  35940-4 0  1836",
+        "2 28057  98.4283 247.6961 0000884  88.1964 271.9322 14.35478080140550",
+    ),
+]
+
+
+def catalogue(count: int) -> list[tuple[str, str]]:
+    """`count` sets: published sets with catalogue numbers 1..count and spread epochs."""
+    sets = []
+    for i in range(count):
+        line1, line2 = PUBLISHED[i % len(PUBLISHED)]
+        satno = f"{i + 1:05d}" if i < 99999 else line1[2:7]
+        year = (i * 7) % 30  # 2000 to 2029
+        day = 1.0 + (i * 12.345678901) % 365.0
+        line1 = f"{line1[:2]}{satno}{line1[7:18]}{year:02d}{day:012.8f}{line1[32:]}"
+        line2 = f"{line2[:2]}{satno}{line2[7:]}"
+        sets.append((line1, line2))
+    return sets
+
+
+def per_item_us(function, items, passes: int = 3) -> float:
+    """Best of `passes` timed passes over `items`, in µs per item (the machine is shared, so
+    the best pass is the one least disturbed)."""
+    best = float("inf")
+    for _ in range(passes):
+        start = time.perf_counter()
+        result = function(items)
+        best = min(best, time.perf_counter() - start)
+        del result
+    return best / len(items) * 1e6
+
+
+def load_orbalis(sets):
+    return [TLE(line1, line2) for line1, line2 in sets]
+
+
+def load_sgp4(sets):
+    from sgp4.api import Satrec
+
+    twoline2rv = Satrec.twoline2rv
+    return [twoline2rv(line1, line2) for line1, line2 in sets]
+
+
+def main() -> None:
+    count = int(sys.argv[1]) if len(sys.argv) > 1 else 30_000
+    sets = catalogue(count)
+    records = load_orbalis(sets[:100])  # warm up imports and caches
+    try:
+        load_sgp4(sets[:100])
+        have_sgp4 = True
+    except ImportError:
+        have_sgp4 = False
+
+    ours = per_item_us(load_orbalis, sets)
+    rows = [("orbalis TLE(line1, line2)", ours)]
+    if have_sgp4:
+        rows.append(("sgp4 Satrec.twoline2rv", per_item_us(load_sgp4, sets)))
+
+    years = [str(2000 + (i * 7) % 30) for i in range(count)]
+    records = load_orbalis(sets[: min(count, 5000)])
+    jds = [record.epoch.jd for record in records]
+    starts = [Time(year) for year in years[: len(jds)]]
+    parts = [
+        ("Time(year_str)", per_item_us(lambda ys: [Time(y) for y in ys], years[: len(jds)])),
+        ("Time(year_str).jd", per_item_us(lambda ts: [t.jd for t in ts], starts)),
+        ("Time(jd, format='jd')", per_item_us(lambda xs: [Time(x, format="jd") for x in xs], jds)),
+    ]
+
+    print(f"Loading {count} TLE sets (one run, best of 3 passes, µs per set)")
+    print(f"{'loader':<28}{'µs/set':>10}{'ratio':>10}")
+    for name, value in rows:
+        print(f"{name:<28}{value:>10.2f}{value / rows[-1][1]:>10.2f}")
+    print()
+    print(f"Time calls inside one TLE (µs per call, {len(jds)} calls)")
+    for name, value in parts:
+        print(f"{name:<28}{value:>10.2f}{value / ours:>9.0%} of a TLE")
+    native = ours - sum(value for _, value in parts)
+    print(f"{'rest (native parse, alloc)':<28}{native:>10.2f}{native / ours:>9.0%} of a TLE")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,82 @@
+"""Command line of orbalis: ``python -m orbalis demo`` runs a short tour on built-in data."""
+
+from __future__ import annotations
+
+import argparse
+import math
+import sys
+
+
+def _section(title: str) -> None:
+    print(f"\n== {title}")
+
+
+def demo() -> None:
+    """A short tour of what the compiled modules do, on built-in data."""
+    import numpy as np
+
+    from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+
+    _section("WGS-84 ellipsoid")
+    wgs84 = Ellipsoid(6378137.0, 1 / 298.257223563)
+    print(wgs84)
+    print(f"equatorial radius Re = {wgs84.Re:.3f} m, polar radius Rp = {wgs84.Rp:.6f} m")
+
+    _section("Geodetic <-> Cartesian")
+    sites = {"Paris": (48.8566, 2.3522, 35.0), "Quito": (-0.1807, -78.4678, 2850.0),
+             "McMurdo": (-77.8419, 166.6863, 10.0)}
+    lat = np.radians([v[0] for v in sites.values()])
+    lon = np.radians([v[1] for v in sites.values()])
+    alt = np.array([v[2] for v in sites.values()])
+    r = wgs84.pos_from_lla(lat, lon, alt)
+    back = wgs84.lla_from_pos(r)
+    for name, row, rec in zip(sites, r, back):
+        print(f"{name:8s} x={row[0]:14.3f} y={row[1]:14.3f} z={row[2]:14.3f} m  ->  "
+              f"lat={math.degrees(rec['lat']):9.5f} lon={math.degrees(rec['lon']):10.5f} alt={rec['alt']:8.3f} m")
+
+    _demo_optional("Observation from Paris", _observation, wgs84, lat[0], lon[0], alt[0])
+    _demo_optional("Two-line element set", _tle)
+
+
+def _demo_optional(title, func, *args) -> None:
+    try:
+        func_out = func(*args)
+    except (ImportError, AttributeError):
+        return  # a module of the tour is not built in this installation
+    _section(title)
+    for line in func_out:
+        print(line)
+
+
+def _observation(wgs84, lat, lon, alt):
+    import numpy as np
+
+    targets = wgs84.pos_from_lla(np.radians([50.0, 45.0]), np.radians([2.3522, 10.0]),
+                                 np.array([400e3, 35786e3]))
+    aer = wgs84.aer_coords(targets, lat, lon, alt)
+    return [f"target {i}: azimuth {math.degrees(a['azimuth']):8.3f} deg, elevation "
+            f"{math.degrees(a['elevation']):7.3f} deg, range {a['range'] / 1e3:10.3f} km"
+            for i, a in enumerate(aer)]
+
+
+ISS = ("1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
+       "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537")
+
+
+def _tle():
+    from orbalis.propagators.analytical.sgp4.tle import TLE
+
+    tle = TLE(*ISS)
+    return [ISS[0], ISS[1], f"satellite number {tle.satno}, epoch {tle.epoch}"]
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(prog="python -m orbalis", description=__doc__)
+    parser.add_argument("command", choices=["demo"], help="what to run")
+    parser.parse_args(argv)
+    demo()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,317 @@
+// The native kernels of the Ellipsoid type: geodetic and reduced latitudes, surface
+// points and vectors, geodetic positions, the local ENU frame, azimuth-elevation-range
+// observation and ray intersection.
+//
+// The kernels are templates over the object type `Self`, which provides `Re`, `f`, the
+// kernel table `__pyx_vtab` (a KernelTable<Self>), and two free functions found by
+// argument-dependent lookup: `kernel_error_pending(self, qualname)`, the test for a
+// pending interpreter error made after every nested kernel call, and
+// `vector_kernels(self)`, the 3-vector kernels bound from lingeom. Nothing here includes
+// Python.h: a plain C++ object can instantiate them (benchmarks, native tests).
+//
+// Every expression is written in the operation order it must be evaluated in; the build
+// forbids contraction into fused multiply-add, so the results are bit-for-bit those of
+// IEEE double arithmetic with the C library's sincos, tan, atan, atan2, asin and sqrt.
+// The kernels allocate nothing and call each other through the kernel table, so a native
+// subclass that replaces one slot changes every kernel built on it.
+#pragma once
+
+#include <cmath>
+
+#include "lingeom.hpp"
+#include "records.hpp"
+
+namespace orbalis::ellipsoid {
+
+template <class Self>
+struct KernelTable {
+    double (*c_reduced_lat_from_geodetic_lat)(Self*, double);
+    double (*c_geodetic_lat_from_reduced_lat)(Self*, double);
+    void (*surf_normal_vector)(Self*, SurfCoord, double*);
+    void (*surf_tangent_vector)(Self*, SurfCoord, double*, double*);
+    void (*c_enu)(Self*, SurfCoord, ENU_Frame*);
+    void (*c_surf_pos_from_surf_coord)(Self*, SurfCoord, double*);
+    void (*c_surf_coord_from_surf_pos)(Self*, double*, SurfCoord*);
+    double (*c_solve_reduced_lat_equation)(Self*, double*);
+    void (*c_lla_from_pos)(Self*, double*, LLA*);
+    void (*c_pos_from_lla)(Self*, LLA, double*);
+    void (*c_surf_pos_of_ray_first_intersection)(Self*, double*, double*, double*);
+    void (*c_aer_coords)(Self*, double*, LLA, AER*);
+};
+
+// The lingeom kernels the observation kernel calls (bound by name at import).
+struct VectorKernels {
+    lingeom::ScaleFn scale;
+    lingeom::BinaryFn add;
+    lingeom::BinaryFn sub;
+    lingeom::DotFn dot;
+    lingeom::NormFn norm;
+};
+
+// Qualified names for the traceback entries of kernels that call other kernels.
+#define ORBALIS_KERNEL_NAME(name) "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid." #name
+
+// Newton steps allowed before the reduced-latitude iteration gives up with NaN. Points
+// that converge need fewer than ten; near the evolute, deep inside the ellipsoid, the
+// iteration can cycle for ever, and no input may hang the caller.
+inline constexpr int kMaxNewtonSteps = 128;
+
+// Step size at which the Newton iteration stops (radians), the step itself still applied.
+inline constexpr double kNewtonTolerance = 1.567e-5;
+
+// Below this distance from the polar axis (unit of Re) the altitude is measured from the
+// pole: the general formula divides by cos(beta), which vanishes there.
+inline constexpr double kAxisDistance = 1e-5;
+
+// -- latitudes -----------------------------------------------------------------------------
+
+// beta = atan((1 - f) tan(phi)); tan folds any input into [-pi/2, pi/2] by its period.
+template <class Self>
+double c_reduced_lat_from_geodetic_lat(Self* self, double geodetic_lat) noexcept {
+    return std::atan((1.0 - self->f) * std::tan(geodetic_lat));
+}
+
+// phi = atan(tan(beta) / (1 - f)).
+template <class Self>
+double c_geodetic_lat_from_reduced_lat(Self* self, double reduced_lat) noexcept {
+    return std::atan(std::tan(reduced_lat) / (1.0 - self->f));
+}
+
+// Reduced latitude of the foot of the surface normal through r, by Newton's method on
+// g(beta) = sin(beta) cos(beta) - A sin(beta) + B cos(beta), started from the geocentric
+// latitude. A NaN step ends the loop (the comparison is false), which is how the origin,
+// a sphere (a e^2 = 0) and a vanishing derivative end in NaN.
+template <class Self>
+double c_solve_reduced_lat_equation(Self* self, double* r) noexcept {
+    const double x = r[0], y = r[1], z = r[2];
+    const double f = self->f;
+    const double aux1 = x * x + y * y;
+    const double rho = std::sqrt(aux1);
+    const double a_e2 = self->Re * f * (2.0 - f);
+    const double A = rho / a_e2;
+    const double B = (1.0 - f) * z / a_e2;
+    double beta = std::asin(z / std::sqrt(aux1 + z * z));
+    double inc;
+    int steps = 0;
+    do {
+        if (steps++ == kMaxNewtonSteps) return NAN;
+        double s, c;
+        sincos(beta, &s, &c);
+        inc = (c * s - A * s + B * c) / (c * c - s * s - A * c - B * s);
+        beta = beta - inc;
+    } while (std::fabs(inc) > kNewtonTolerance);
+    return beta;
+}
+
+// -- surface points and vectors ------------------------------------------------------------
+
+// Outward unit normal from the geodetic latitude itself.
+template <class Self>
+void surf_normal_vector(Self*, SurfCoord point, double* u_normal) noexcept {
+    double sin_lat, cos_lat, sin_lon, cos_lon;
+    sincos(point.lat, &sin_lat, &cos_lat);
+    sincos(point.lon, &sin_lon, &cos_lon);
+    u_normal[0] = cos_lat * cos_lon;
+    u_normal[1] = cos_lat * sin_lon;
+    u_normal[2] = sin_lat;
+}
+
+// East along the parallel; north along the meridian, from the derivative of the surface
+// point with respect to the reduced latitude, normalised.
+template <class Self>
+void surf_tangent_vector(Self* self, SurfCoord point, double* u_east, double* u_north) noexcept {
+    const double f = self->f;
+    const double beta = self->__pyx_vtab->c_reduced_lat_from_geodetic_lat(self, point.lat);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(surf_tangent_vector))) return;
+    double sin_lon, cos_lon, sin_beta, cos_beta;
+    sincos(point.lon, &sin_lon, &cos_lon);
+    sincos(beta, &sin_beta, &cos_beta);
+    const double aux = std::sqrt(1.0 - (2.0 - f) * f * cos_beta * cos_beta);
+    u_east[0] = -sin_lon;
+    u_east[1] = cos_lon;
+    u_east[2] = 0.0;
+    u_north[0] = -sin_beta * cos_lon / aux;
+    u_north[1] = -sin_beta * sin_lon / aux;
+    u_north[2] = (1.0 - f) * cos_beta / aux;
+}
+
+// (a cos(beta) cos(lon), a cos(beta) sin(lon), b sin(beta)) with b = a (1 - f).
+template <class Self>
+void c_surf_pos_from_surf_coord(Self* self, SurfCoord point, double* r_surf) noexcept {
+    const double beta = self->__pyx_vtab->c_reduced_lat_from_geodetic_lat(self, point.lat);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_surf_pos_from_surf_coord))) return;
+    double sin_lon, cos_lon, sin_beta, cos_beta;
+    sincos(point.lon, &sin_lon, &cos_lon);
+    sincos(beta, &sin_beta, &cos_beta);
+    r_surf[0] = self->Re * cos_beta * cos_lon;
+    r_surf[1] = self->Re * cos_beta * sin_lon;
+    r_surf[2] = self->Re * sin_beta * (1.0 - self->f);
+}
+
+// The position is taken to lie on the surface: only z fixes the latitude, so |z| above
+// the polar radius gives NaN.
+template <class Self>
+void c_surf_coord_from_surf_pos(Self* self, double* r_surf, SurfCoord* point) noexcept {
+    const double beta = std::asin((r_surf[2] / self->Re) / (1.0 - self->f));
+    point->lon = std::atan2(r_surf[1], r_surf[0]);
+    const double lat = self->__pyx_vtab->c_geodetic_lat_from_reduced_lat(self, beta);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_surf_coord_from_surf_pos))) return;
+    point->lat = lat;
+}
+
+// -- geodetic positions ---------------------------------------------------------------------
+
+template <class Self>
+void c_lla_from_pos(Self* self, double* r, LLA* lla) noexcept {
+    const double x = r[0], y = r[1], z = r[2];
+    const double f = self->f;
+    // On the axis the longitude is defined as 0; a NaN takes the atan2 branch.
+    lla->lon = (x == 0.0 && y == 0.0) ? 0.0 : std::atan2(y, x);
+    const double beta = self->__pyx_vtab->c_solve_reduced_lat_equation(self, r);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_lla_from_pos))) return;
+    const double r_equatorial_projection = std::sqrt(x * x + y * y);
+    const double lat = self->__pyx_vtab->c_geodetic_lat_from_reduced_lat(self, beta);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_lla_from_pos))) return;
+    lla->lat = lat;
+    if (r_equatorial_projection < kAxisDistance) {
+        lla->alt = std::fabs(z) - (1.0 - f) * self->Re;
+    } else {
+        // (rho - a cos(beta)) / cos(phi), written through beta.
+        const double cos_beta = std::cos(beta);
+        lla->alt = std::sqrt(1.0 - (2.0 - f) * f * cos_beta * cos_beta) *
+                   (r_equatorial_projection / cos_beta - self->Re) / (1.0 - f);
+    }
+}
+
+// Surface point plus altitude along the normal of the same geodetic latitude.
+template <class Self>
+void c_pos_from_lla(Self* self, LLA lla, double* r) noexcept {
+    const SurfCoord point{lla.lat, lla.lon};
+    double r_surf[3], u_normal[3];
+    self->__pyx_vtab->c_surf_pos_from_surf_coord(self, point, r_surf);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
+    self->__pyx_vtab->surf_normal_vector(self, point, u_normal);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
+    r[0] = lla.alt * u_normal[0] + r_surf[0];
+    r[1] = lla.alt * u_normal[1] + r_surf[1];
+    r[2] = lla.alt * u_normal[2] + r_surf[2];
+}
+
+// -- observation ----------------------------------------------------------------------------
+
+template <class Self>
+void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
+    self->__pyx_vtab->surf_normal_vector(self, point, enu->u_up);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
+    self->__pyx_vtab->surf_tangent_vector(self, point, enu->u_east, enu->u_north);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
+}
+
+// Steps of c_aer_coords that follow the line of sight r_target_obs (target minus
+// observer) and the observer's frame enu_obs: its components along east, north and up,
+// the range, then azimuth from north towards east in (-pi, pi] (not wrapped into
+// [0, 2 pi)) and elevation from the plane normal to the geodetic vertical. A pending
+// interpreter error ends it with the record partly written.
+template <class Self>
+void aer_from_line_of_sight(Self* self, double* r_target_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+    const VectorKernels& vk = vector_kernels(self);
+    const double east = vk.dot(r_target_obs, enu_obs->u_east);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    const double north = vk.dot(r_target_obs, enu_obs->u_north);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    const double up = vk.dot(r_target_obs, enu_obs->u_up);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    aer->range = vk.norm(r_target_obs);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    aer->azimuth = std::atan2(east, north);
+    // Divided by the range as stored: a target at the observer gives 0/0 = NaN.
+    aer->elevation = std::asin(up / aer->range);
+}
+
+// Observation of a target from an observer at lla_obs.
+template <class Self>
+void c_aer_coords(Self* self, double* r_target, LLA lla_obs, AER* aer) noexcept {
+    const VectorKernels& vk = vector_kernels(self);
+    double r_obs[3], r_target_obs[3];
+    self->__pyx_vtab->c_pos_from_lla(self, lla_obs, r_obs);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    vk.sub(r_target, r_obs, r_target_obs);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    // The frame at the observer's foot point: the altitude does not enter it.
+    const SurfCoord coord_obs{lla_obs.lat, lla_obs.lon};
+    ENU_Frame enu_obs;
+    self->__pyx_vtab->c_enu(self, coord_obs, &enu_obs);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    aer_from_line_of_sight(self, r_target_obs, &enu_obs, aer);
+}
+
+// c_aer_coords for an observer whose position r_obs and frame enu_obs were computed
+// beforehand by the c_pos_from_lla and c_enu slots. The observer does not change from
+// target to target in a batch, so computing them once per batch gives the same bits as
+// calling c_aer_coords per target, as long as those slots are this table's own (they
+// are pure functions of lla_obs); a table that replaces a slot must go per target.
+template <class Self>
+void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+    double r_target_obs[3];
+    vector_kernels(self).sub(r_target, r_obs, r_target_obs);
+    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    aer_from_line_of_sight(self, r_target_obs, enu_obs, aer);
+}
+
+// First point where the half-line r + l u (l >= 0) meets x^2 + y^2 + z^2/(1-f)^2 = Re^2.
+// Of the two roots of a l^2 + b l + c = 0 the one of smaller magnitude is taken (the
+// centre's tie takes l2); a ray whose roots both lie behind the source, including a
+// tangent point behind it, does not meet the surface and gives NaNs.
+template <class Self>
+void c_surf_pos_of_ray_first_intersection(Self* self, double* r_ray, double* u_ray,
+                                          double* r_surf) noexcept {
+    const double f = self->f;
+    const double* r = r_ray;
+    const double* u = u_ray;
+    const double diagGz = (1.0 / (1.0 - f)) / (1.0 - f);
+    const double a = u[2] * u[2] * diagGz + (u[1] * u[1] + u[0] * u[0]);
+    const double b = 2.0 * (u[0] * r[0] + u[1] * r[1] + u[2] * r[2] * diagGz);
+    const double c = (r[1] * r[1] + r[0] * r[0]) + r[2] * r[2] * diagGz - self->Re * self->Re;
+    const double delta = b * b - (4.0 * a) * c;
+    double l;
+    if (delta < 0.0) {
+        l = NAN;
+    } else if (delta == 0.0) {
+        l = (0.5 * (-b)) / a;
+        if (l < 0.0) l = NAN;  // the tangent point lies behind the source
+    } else {
+        const double sqrt_delta = std::sqrt(delta);
+        const double l1 = (0.5 * (sqrt_delta - b)) / a;
+        const double l2 = (0.5 * (-b - sqrt_delta)) / a;
+        l = std::fabs(l1) < std::fabs(l2) ? l1 : l2;
+        // Both roots behind the source: the surface lies wholly behind the ray.
+        if (l1 < 0.0 && l2 < 0.0) l = NAN;
+    }
+    if (std::isnan(l)) {
+        r_surf[0] = r_surf[1] = r_surf[2] = NAN;
+        return;
+    }
+    r_surf[0] = u[0] * l + r[0];
+    r_surf[1] = u[1] * l + r[1];
+    r_surf[2] = u[2] * l + r[2];
+}
+
+template <class Self>
+constexpr KernelTable<Self> make_kernel_table() {
+    return KernelTable<Self>{
+        &c_reduced_lat_from_geodetic_lat<Self>,
+        &c_geodetic_lat_from_reduced_lat<Self>,
+        &surf_normal_vector<Self>,
+        &surf_tangent_vector<Self>,
+        &c_enu<Self>,
+        &c_surf_pos_from_surf_coord<Self>,
+        &c_surf_coord_from_surf_pos<Self>,
+        &c_solve_reduced_lat_equation<Self>,
+        &c_lla_from_pos<Self>,
+        &c_pos_from_lla<Self>,
+        &c_surf_pos_of_ray_first_intersection<Self>,
+        &c_aer_coords<Self>,
+    };
+}
+
+}  // namespace orbalis::ellipsoid
