@@ -353,3 +353,52 @@ def test_against_skyfield_teme_to_itrf():
         np.testing.assert_allclose(r_us[i], r_ref * 1e3, rtol=0, atol=1e-3)
         # skyfield turns at the rate of GMST 1982 (7.2921158553e-5 rad/s), not the ERA rate
         np.testing.assert_allclose(v_us[i], v_ref * 1e3 / 86400, rtol=0, atol=1e-4)
+
+
+def test_epochs_in_any_scale_or_shape_give_the_same_rotation():
+    r, v = leo_states(4)
+    utc = Time(["2024-03-01T00:00:00", "2016-12-31T23:59:60.5", "1999-06-01", "2030-01-01"])
+    ref = GCRF.transform_to(ITRF, utc, r, v, dut1=0.1)
+    for t in (utc.tt, utc.tai):
+        out = GCRF.transform_to(ITRF, t, r, v, dut1=0.1)
+        np.testing.assert_allclose(out[0], ref[0], rtol=0, atol=1e-6)
+    # a (2, 2) array of epochs is read row by row in C order
+    grid = Time._from_parts(utc.jd1.reshape(2, 2), utc.jd2.reshape(2, 2), "utc")
+    out = GCRF.transform_to(ITRF, grid, r, v, dut1=0.1)
+    np.testing.assert_array_equal(out[0], ref[0])
+
+
+def test_astropy_comparison_runs_offline(tmp_path):
+    # the cross-check must never reach the network: run it with sockets disabled
+    pytest.importorskip("astropy")
+    import subprocess
+    import sys
+
+    code = """
+import socket, warnings
+def refuse(*args, **kwargs):
+    raise OSError("network disabled")
+socket.socket.connect = refuse
+socket.create_connection = refuse
+warnings.simplefilter("error")
+import numpy as np
+import astropy.units as u
+from astropy.coordinates import GCRS, ITRS, CartesianRepresentation
+from astropy.table import QTable
+from astropy.time import Time
+from astropy.utils import iers
+mjd = np.arange(40000.0, 70000.0)
+table = iers.IERS(QTable({"MJD": mjd * u.d, "UT1_UTC": 0 * mjd * u.s,
+                          "PM_x": 0 * mjd * u.arcsec, "PM_y": 0 * mjd * u.arcsec}))
+with iers.conf.set_temp("auto_download", False), iers.earth_orientation_table.set(table):
+    t = Time("2024-03-01T00:00:00", scale="utc")
+    c = GCRS(CartesianRepresentation([7e6, 0, 0] * u.m), obstime=t)
+    print(c.transform_to(ITRS(obstime=t)).cartesian.x.to_value(u.m))
+"""
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          timeout=300, cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    x_ref = float(done.stdout)
+    r, _ = GCRF.transform_to(ITRF, Time("2024-03-01T00:00:00"), np.array([[7e6, 0, 0]]),
+                             np.zeros((1, 3)))
+    assert abs(r[0, 0] - x_ref) < 1e-3

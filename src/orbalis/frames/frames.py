@@ -11,7 +11,7 @@ epochs (one per row).  All transformations pass through the Earth-fixed ITRF:
   locator s of ``erfa.xys06a``, the Earth rotation angle of ``erfa.era00`` (from UT1) and the
   TIO locator s' of ``erfa.sp00``.  For batches spanning many epochs X, Y and s are computed on
   a one-hour grid of TT and interpolated with cubic Lagrange polynomials: the interpolation
-  error stays below 1e-14 rad (a tenth of a micrometre at geostationary distance).
+  error stays below 1e-14 rad (half a micrometre at geostationary distance).
 - TEME -> ITRF is the classical rotation by the 1982 Greenwich mean sidereal time
   (``erfa.gmst82`` of UT1) into the pseudo-Earth-fixed frame, followed by polar motion without
   s', as in Vallado et al. (2006), "Revisiting Spacetrack Report #3", AIAA 2006-6753.
@@ -22,16 +22,19 @@ epochs (one per row).  All transformations pass through the Earth-fixed ITRF:
 
 Earth orientation.  UT1 - UTC (``dut1``), the pole coordinates ``xp`` and ``yp`` and ``lod``
 default to zero: then UT1 is taken equal to UTC and the pole to sit on the ITRF axis, which
-places ITRF positions of a low orbit within roughly 400 m (|UT1-UTC| < 0.9 s) and 15 m
-(polar motion < 0.5") of the true Earth-fixed ones.  Measured values are given either per call,
+places ITRF positions of a low orbit up to about 460 m (|UT1-UTC| < 0.9 s) and 17 m (polar
+motion < 0.5") from the true Earth-fixed ones.  Measured values are given either per call,
 as keyword arguments of ``transform_to`` (seconds for ``dut1`` and ``lod``, radians for ``xp``
 and ``yp``; a scalar or one value per epoch), or once for all calls, as a table installed with
 ``set_earth_orientation`` and removed with ``clear_earth_orientation``; keyword arguments win
 over the table.
 
-Accuracy.  With the same Earth orientation values the GCRF <-> ITRF and TEME <-> ITRF
-rotations agree with astropy's GCRS/ITRS/TEME frames to a few micrometres for a low orbit;
-round trips between any two frames return the inputs to within 1e-8 m and 1e-11 m/s.
+Accuracy.  With the same Earth orientation values, positions agree with astropy's GCRS, ITRS
+and TEME frames to about 1e-8 m for low orbits (floating-point rounding; the models are the
+same).  Velocities differ by up to 1e-4 m/s: astropy differentiates the whole rotation
+numerically, precession-nutation included and, for TEME, at the rate of GMST rather than of the
+Earth rotation angle.  Round trips between any two frames return the inputs to within 1e-8 m
+and 1e-11 m/s.
 """
 
 from __future__ import annotations
@@ -60,11 +63,12 @@ OMEGA_EARTH = 7.292115146706979e-5
 
 _DAY_S = 86400.0
 _MJD_ZERO = 2400000.5
-# CIP coordinates change slowly enough (their fastest term has a period of days) that cubic
-# interpolation on a one-hour grid is exact to ~3e-15 rad; below a few dozen epochs per grid
-# node the direct series evaluation is cheaper.
+# CIP coordinates change slowly enough (their fastest terms have periods of days) that cubic
+# interpolation on a one-hour grid is exact to ~5e-15 rad.  Each grid node costs one series
+# evaluation (~30 us), so the grid is used only where it saves at least half of them; sparse
+# epochs get the series itself.
 _GRID_STEP_DAYS = 1.0 / 24.0
-_EPOCHS_PER_NODE = 8
+_EPOCHS_PER_NODE = 2
 _EOP_NAMES = ("dut1", "xp", "yp", "lod")
 
 
@@ -139,8 +143,7 @@ def earth_orientation(time):
 def _table_values(u1, u2):
     table = _eop_table
     if table is None:
-        z = np.zeros(u1.shape)
-        return {"dut1": z, "xp": z, "yp": z, "lod": z}
+        return {name: np.zeros(u1.shape) for name in _EOP_NAMES}
     mjd = (u1 - _MJD_ZERO) + u2
     lo, hi = table["mjd"][0], table["mjd"][-1]
     if mjd.size and (mjd.min() < lo or mjd.max() > hi):
