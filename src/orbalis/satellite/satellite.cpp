@@ -4,7 +4,6 @@
 // through the frames module, and the pickled form of `State`. The time type and the frame
 // classes come from the companion modules orbalis.time.time and orbalis.frames.frames and
 // are bound once, when the module initialises.
-#define PY_SSIZE_T_CLEAN
 #include "buffer_view.hpp"
 #include "method.hpp"
 #include "pyref.hpp"
@@ -16,8 +15,8 @@ namespace {
 
 using py::Ref;
 
-// Layout checksums of State's members "frame time": the leading 28 bits of its SHA-256
-// (written and accepted), SHA-1 and MD5 digests (accepted, for streams of older builds).
+// Layout checksums of State's members "frame time": the leading 28 bits of the string's
+// SHA-256 digest (the one written), and of its SHA-1 and MD5 digests (also accepted).
 constexpr long long kChecksumSha256 = 0x1dc0ed3;
 constexpr long long kChecksumSha1 = 0xe2bddd5;
 constexpr long long kChecksumMd5 = 0xf4e554c;
@@ -32,6 +31,7 @@ struct Bound {
     bool assertions_enabled = true;
     PyTypeObject* time_type = nullptr;
     PyTypeObject* frame_type = nullptr;
+    // Checked at import; afterwards only Frame and frame instances are used.
     PyObject* frame_classes[3] = {};  // _GCRF, _ITRF, _TEME
     PyObject* frame_objects[3] = {};  // GCRF, ITRF, TEME
     PyObject* numpy_all = nullptr;
