@@ -42,6 +42,9 @@ def demo() -> None:
 
     _demo_optional("Observation from Paris", _observation, wgs84, lat[0], lon[0], alt[0])
     _demo_optional("Two-line element set", _tle)
+    _demo_optional(
+        "State vector, GCRF -> ITRF, seen from Paris", _state_vector, wgs84, lat[0], lon[0], alt[0]
+    )
 
 
 def _demo_optional(title, func, *args) -> None:
@@ -79,6 +82,27 @@ def _tle():
 
     tle = TLE(*ISS)
     return [ISS[0], ISS[1], f"satellite number {tle.satno}, epoch {tle.epoch}"]
+
+
+def _state_vector(wgs84, lat, lon, alt):
+    import numpy as np
+
+    from orbalis.satellite.satellite import StateVector
+    from orbalis.time.time import Time
+
+    epochs = Time(["2024-03-01T12:00:00", "2024-03-01T12:05:00"])
+    r = np.array([[4100e3, 500e3, 5300e3], [3000e3, 2400e3, 5800e3]])
+    v = np.array([[-5600.0, 3900.0, 3900.0], [-6100.0, 3400.0, 2500.0]])
+    sv = StateVector(epochs, r, v, "GCRF")
+    itrf = sv.to_frame("ITRF")
+    aer = wgs84.aer_coords(itrf.r, lat, lon, alt)
+    lines = [repr(sv)]
+    for when, row, a in zip(epochs.iso, itrf.r, aer, strict=True):
+        lines.append(
+            f"{when}  ITRF [{row[0] / 1e3:9.2f} {row[1] / 1e3:9.2f} {row[2] / 1e3:9.2f}] km  "
+            f"az {math.degrees(a['azimuth']):7.2f} el {math.degrees(a['elevation']):6.2f} deg"
+        )
+    return lines
 
 
 def main(argv: list[str] | None = None) -> int:
