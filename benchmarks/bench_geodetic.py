@@ -8,6 +8,7 @@ pyerfa and pymap3d, and the cost of one scalar call. Run from the test environme
 
 from __future__ import annotations
 
+import importlib
 import math
 import os
 import sys
@@ -31,9 +32,33 @@ class Generic(np.ndarray):
 
 def optional(module):
     try:
-        return __import__(module)
+        return importlib.import_module(module)
     except ImportError:
         return None
+
+
+def geographiclib_cpp(n: int) -> tuple[float, float] | None:
+    """(Reverse, Forward) ns/point of GeographicLib's C++ Geocentric, when it is installed."""
+    import shutil
+    import subprocess
+    import tempfile
+    from pathlib import Path
+
+    source = Path(__file__).with_name("geocentric_reverse.cpp")
+    if not shutil.which("g++") or not Path("/usr/include/GeographicLib/Geocentric.hpp").exists():
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        exe = Path(tmp) / "geocentric"
+        build = subprocess.run(
+            ["g++", "-O2", "-std=c++17", str(source), "-o", str(exe), "-lGeographicLib"],
+            capture_output=True,
+        )
+        if build.returncode != 0:
+            return None
+        out = subprocess.run(
+            [str(exe), str(n)], capture_output=True, text=True, check=True
+        ).stdout.split()
+    return float(out[0]), float(out[1])
 
 
 def main(n: int = 1_000_000) -> None:
@@ -47,51 +72,130 @@ def main(n: int = 1_000_000) -> None:
     plain = optional("orbalis._testing._kernels")
     pyproj, erfa, pymap3d = optional("pyproj"), optional("erfa"), optional("pymap3d")
 
-    rows = [("orbalis lla_from_pos (typed)", ns_per_item(lambda: WGS84.lla_from_pos(r), n, repeat=3))]
+    rows = [
+        ("orbalis lla_from_pos (typed)", ns_per_item(lambda: WGS84.lla_from_pos(r), n, repeat=3))
+    ]
     out = np.zeros(n, dtype=LLA_dtype)
-    rows.append(("plain C++ loop, same kernel", ns_per_item(lambda: plain.lla_from_pos(WGS84, r, out), n, repeat=3)
-                 if plain else None))
-    rows.append(("orbalis lla_from_pos (item protocol)", ns_per_item(lambda: WGS84.lla_from_pos(r_generic), m, repeat=3)))
+    rows.append(
+        (
+            "plain C++ loop, same kernel",
+            ns_per_item(lambda: plain.lla_from_pos(WGS84, r, out), n, repeat=3) if plain else None,
+        )
+    )
+    rows.append(
+        (
+            "orbalis lla_from_pos (item protocol)",
+            ns_per_item(lambda: WGS84.lla_from_pos(r_generic), m, repeat=3),
+        )
+    )
     if pyproj:
         t = pyproj.Transformer.from_crs("EPSG:4978", "EPSG:4979")
         x, y, z = r[:, 0].copy(), r[:, 1].copy(), r[:, 2].copy()
-        rows.append(("pyproj Transformer 4978->4979", ns_per_item(lambda: t.transform(x, y, z), n, repeat=3)))
+        rows.append(
+            (
+                "pyproj Transformer 4978->4979",
+                ns_per_item(lambda: t.transform(x, y, z), n, repeat=3),
+            )
+        )
     if erfa:
         rows.append(("pyerfa gc2gde", ns_per_item(lambda: erfa.gc2gde(A, F, r), n, repeat=3)))
     if pymap3d:
-        rows.append(("pymap3d ecef2geodetic", ns_per_item(lambda: pymap3d.ecef2geodetic(r[:, 0], r[:, 1], r[:, 2], deg=False), n, repeat=3)))
-    print_table(f"lla_from_pos, {n} points", rows, "plain C++ loop, same kernel" if plain else "orbalis lla_from_pos (typed)")
+        rows.append(
+            (
+                "pymap3d ecef2geodetic",
+                ns_per_item(
+                    lambda: pymap3d.ecef2geodetic(r[:, 0], r[:, 1], r[:, 2], deg=False), n, repeat=3
+                ),
+            )
+        )
+    geographiclib = geographiclib_cpp(n)
+    if geographiclib:
+        rows.append(("GeographicLib C++ Geocentric::Reverse", geographiclib[0]))
+    print_table(
+        f"lla_from_pos, {n} points",
+        rows,
+        "plain C++ loop, same kernel" if plain else "orbalis lla_from_pos (typed)",
+    )
 
     lat_g, lon_g, alt_g = (c[:m].view(Generic) for c in (lat, lon, alt))
-    rows = [("orbalis pos_from_lla (typed)", ns_per_item(lambda: WGS84.pos_from_lla(lat, lon, alt), n, repeat=3))]
+    rows = [
+        (
+            "orbalis pos_from_lla (typed)",
+            ns_per_item(lambda: WGS84.pos_from_lla(lat, lon, alt), n, repeat=3),
+        )
+    ]
     lla = np.zeros(n, dtype=LLA_dtype)
     lla["lat"], lla["lon"], lla["alt"] = lat, lon, alt
     out = np.zeros((n, 3))
-    rows.append(("plain C++ loop, same kernel", ns_per_item(lambda: plain.pos_from_lla(WGS84, lla, out), n, repeat=3)
-                 if plain else None))
-    rows.append(("orbalis pos_from_lla (item protocol)", ns_per_item(lambda: WGS84.pos_from_lla(lat_g, lon_g, alt_g), m, repeat=3)))
+    rows.append(
+        (
+            "plain C++ loop, same kernel",
+            ns_per_item(lambda: plain.pos_from_lla(WGS84, lla, out), n, repeat=3)
+            if plain
+            else None,
+        )
+    )
+    rows.append(
+        (
+            "orbalis pos_from_lla (item protocol)",
+            ns_per_item(lambda: WGS84.pos_from_lla(lat_g, lon_g, alt_g), m, repeat=3),
+        )
+    )
     if pyproj:
         t = pyproj.Transformer.from_crs("EPSG:4979", "EPSG:4978")
         dlat, dlon = np.degrees(lat), np.degrees(lon)
-        rows.append(("pyproj Transformer 4979->4978", ns_per_item(lambda: t.transform(dlat, dlon, alt), n, repeat=3)))
+        rows.append(
+            (
+                "pyproj Transformer 4979->4978",
+                ns_per_item(lambda: t.transform(dlat, dlon, alt), n, repeat=3),
+            )
+        )
     if erfa:
-        rows.append(("pyerfa gd2gce", ns_per_item(lambda: erfa.gd2gce(A, F, lon, lat, alt), n, repeat=3)))
+        rows.append(
+            ("pyerfa gd2gce", ns_per_item(lambda: erfa.gd2gce(A, F, lon, lat, alt), n, repeat=3))
+        )
     if pymap3d:
-        rows.append(("pymap3d geodetic2ecef", ns_per_item(lambda: pymap3d.geodetic2ecef(lat, lon, alt, deg=False), n, repeat=3)))
-    print_table(f"pos_from_lla, {n} points", rows, "plain C++ loop, same kernel" if plain else "orbalis pos_from_lla (typed)")
+        rows.append(
+            (
+                "pymap3d geodetic2ecef",
+                ns_per_item(lambda: pymap3d.geodetic2ecef(lat, lon, alt, deg=False), n, repeat=3),
+            )
+        )
+    if geographiclib:
+        rows.append(("GeographicLib C++ Geocentric::Forward", geographiclib[1]))
+    print_table(
+        f"pos_from_lla, {n} points",
+        rows,
+        "plain C++ loop, same kernel" if plain else "orbalis pos_from_lla (typed)",
+    )
 
     r0, (la, lo, al) = r[0].copy(), (float(lat[0]), float(lon[0]), float(alt[0]))
-    rows = [("orbalis lla_from_pos(r), r of shape (3,)", ns_per_item(lambda: WGS84.lla_from_pos(r0), 1)),
-            ("orbalis pos_from_lla(lat, lon, alt) floats", ns_per_item(lambda: WGS84.pos_from_lla(la, lo, al), 1))]
+    rows = [
+        (
+            "orbalis lla_from_pos(r), r of shape (3,)",
+            ns_per_item(lambda: WGS84.lla_from_pos(r0), 1),
+        ),
+        (
+            "orbalis pos_from_lla(lat, lon, alt) floats",
+            ns_per_item(lambda: WGS84.pos_from_lla(la, lo, al), 1),
+        ),
+    ]
     if pyproj:
         t = pyproj.Transformer.from_crs("EPSG:4978", "EPSG:4979")
         x0, y0, z0 = (float(v) for v in r0)
-        rows.append(("pyproj transform, one point", ns_per_item(lambda: t.transform(x0, y0, z0), 1)))
+        rows.append(
+            ("pyproj transform, one point", ns_per_item(lambda: t.transform(x0, y0, z0), 1))
+        )
     if erfa:
         rows.append(("pyerfa gc2gde, one point", ns_per_item(lambda: erfa.gc2gde(A, F, r0), 1)))
     if pymap3d:
         x0, y0, z0 = (float(v) for v in r0)
-        rows.append(("pymap3d ecef2geodetic, one point", ns_per_item(lambda: pymap3d.ecef2geodetic(x0, y0, z0, deg=False), 1)))
+        rows.append(
+            (
+                "pymap3d ecef2geodetic, one point",
+                ns_per_item(lambda: pymap3d.ecef2geodetic(x0, y0, z0, deg=False), 1),
+            )
+        )
     print_table("one scalar call", rows, "orbalis lla_from_pos(r), r of shape (3,)")
 
 

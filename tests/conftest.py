@@ -20,7 +20,9 @@ def run_python(code, *flags, check=True):
         timeout=120,
     )
     if check and proc.returncode != 0:
-        raise AssertionError(f"subprocess failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+        raise AssertionError(
+            f"subprocess failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}"
+        )
     return proc
 
 

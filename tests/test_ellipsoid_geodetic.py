@@ -55,8 +55,11 @@ def lla_reference(e, x, y, z):
 def pos_reference(e, lat, lon, alt):
     f = e.f
     beta = math.atan((1.0 - f) * math.tan(lat))
-    r_surf = (e.Re * math.cos(beta) * math.cos(lon), e.Re * math.cos(beta) * math.sin(lon),
-              e.Re * math.sin(beta) * (1.0 - f))
+    r_surf = (
+        e.Re * math.cos(beta) * math.cos(lon),
+        e.Re * math.cos(beta) * math.sin(lon),
+        e.Re * math.sin(beta) * (1.0 - f),
+    )
     n = (math.cos(lat) * math.cos(lon), math.cos(lat) * math.sin(lon), math.sin(lat))
     return [alt * n[i] + r_surf[i] for i in range(3)]
 
@@ -96,7 +99,9 @@ def test_closed_form_latitudes():
     np.testing.assert_array_equal(Ellipsoid(1.0, 0.0).geodetic_lat_from_reduced_lat(phi), phi)
 
 
-@pytest.mark.parametrize("value", [0.5, 1, True, Fraction(1, 2), np.float64(0.5), np.float32(0.5), np.int16(1)])
+@pytest.mark.parametrize(
+    "value", [0.5, 1, True, Fraction(1, 2), np.float64(0.5), np.float32(0.5), np.int16(1)]
+)
 def test_real_numbers_take_the_scalar_path(value):
     result = TOY.reduced_lat_from_geodetic_lat(value)
     assert type(result) is float
@@ -126,9 +131,14 @@ def test_closed_form_arrays():
     assert beta.dtype == np.float64 and beta.shape == (5,)
     expected = [math.atan(0.5 * math.tan(p)) if math.isfinite(p) else math.nan for p in phi]
     assert same_bits(beta, expected)
-    assert same_bits(TOY.geodetic_lat_from_reduced_lat(beta[:3]), [TOY.geodetic_lat_from_reduced_lat(b) for b in beta[:3]])
+    assert same_bits(
+        TOY.geodetic_lat_from_reduced_lat(beta[:3]),
+        [TOY.geodetic_lat_from_reduced_lat(b) for b in beta[:3]],
+    )
     strided = np.arange(10.0)[::3] / 10
-    assert same_bits(TOY.reduced_lat_from_geodetic_lat(strided), [math.atan(0.5 * math.tan(p)) for p in strided])
+    assert same_bits(
+        TOY.reduced_lat_from_geodetic_lat(strided), [math.atan(0.5 * math.tan(p)) for p in strided]
+    )
     assert TOY.reduced_lat_from_geodetic_lat(np.zeros(0)).shape == (0,)
 
 
@@ -147,7 +157,12 @@ def test_solve_reduced_lat(r, expected):
 
 @pytest.mark.parametrize(
     "e, r",
-    [(TOY, [0.0, 0.0, 0.0]), (TOY, [0.75, 0.0, 0.0]), (Ellipsoid(1.0, 0.0), [1.0, 0.0, 1.0]), (TOY, [math.nan, 0, 1])],
+    [
+        (TOY, [0.0, 0.0, 0.0]),
+        (TOY, [0.75, 0.0, 0.0]),
+        (Ellipsoid(1.0, 0.0), [1.0, 0.0, 1.0]),
+        (TOY, [math.nan, 0, 1]),
+    ],
 )
 def test_solve_reduced_lat_degenerate_inputs_give_nan(e, r):
     assert math.isnan(e.solve_reduced_lat_equation(np.array(r)))
@@ -164,7 +179,10 @@ def test_solve_reduced_lat_shapes():
             TOY.solve_reduced_lat_equation(bad)
 
 
-@pytest.mark.parametrize("x, z", [(0.9993582761388535, -0.002599058357702695), (0.9984201565005825, 0.005578735278959308)])
+@pytest.mark.parametrize(
+    "x, z",
+    [(0.9993582761388535, -0.002599058357702695), (0.9984201565005825, 0.005578735278959308)],
+)
 def test_newton_iteration_is_bounded(x, z):
     # Inside a very flat ellipsoid, near the evolute: Newton's method cycles without settling.
     e = Ellipsoid(1.0, 0.99)
@@ -186,7 +204,9 @@ def test_solver_matches_the_transcription_bit_for_bit():
 
 def test_surface_points():
     assert list(TOY.surf_pos_from_surf_coord(0.0, 0.0)) == [1.0, 0.0, 0.0]
-    np.testing.assert_allclose(TOY.surf_pos_from_surf_coord(math.pi / 2, 0.0), [0, 0, 0.5], atol=1e-16)
+    np.testing.assert_allclose(
+        TOY.surf_pos_from_surf_coord(math.pi / 2, 0.0), [0, 0, 0.5], atol=1e-16
+    )
     ints = TOY.surf_pos_from_surf_coord(1, 2)
     assert ints.shape == (3,) and ints.dtype == np.float64
     assert TOY.surf_pos_from_surf_coord(np.zeros(0), np.zeros(0)).shape == (0, 3)
@@ -214,7 +234,10 @@ def test_surface_points():
         (lambda: TOY.surf_coord_from_surf_pos(np.zeros(4)), AssertionError),
         (lambda: TOY.surf_coord_from_surf_pos(np.zeros((1, 1, 3))), AssertionError),
         (lambda: TOY.surf_coord_from_surf_pos([1.0, 0.0, 0.0]), AttributeError),
-        (lambda: TOY.surf_coord_from_surf_pos(np.array([["a", "b", "c"]], dtype=object)), TypeError),
+        (
+            lambda: TOY.surf_coord_from_surf_pos(np.array([["a", "b", "c"]], dtype=object)),
+            TypeError,
+        ),
     ],
 )
 def test_surface_point_errors(call, error):
@@ -227,8 +250,11 @@ def test_surface_point_errors(call, error):
 
 @pytest.mark.parametrize(
     "lla, expected",
-    [((0.0, 0.0, 0.0), [1.0, 0.0, 0.0]), ((math.pi / 2, 0.0, 0.0), [6.123233995736766e-17, 0, 0.5]),
-     ((0.0, math.pi / 2, 1.0), [1.2246467991473532e-16, 2.0, 0.0])],
+    [
+        ((0.0, 0.0, 0.0), [1.0, 0.0, 0.0]),
+        ((math.pi / 2, 0.0, 0.0), [6.123233995736766e-17, 0, 0.5]),
+        ((0.0, math.pi / 2, 1.0), [1.2246467991473532e-16, 2.0, 0.0]),
+    ],
 )
 def test_pos_from_lla_values(lla, expected):
     r = TOY.pos_from_lla(*lla)
@@ -267,7 +293,7 @@ def test_globe_round_trip_and_bits():
     lat, lon, alt = globe_positions()
     r = WGS84.pos_from_lla(lat, lon, alt)
     assert r.shape == (lat.size, 3)
-    assert same_bits(r, [pos_reference(WGS84, *row) for row in zip(lat, lon, alt)])
+    assert same_bits(r, [pos_reference(WGS84, *row) for row in zip(lat, lon, alt, strict=True)])
     lla = WGS84.lla_from_pos(r)
     assert lla.shape == (lat.size,)
     assert same_bits(records(lla), [lla_reference(WGS84, *row) for row in r])
@@ -308,12 +334,18 @@ def test_agreement_with_pymap3d():
     "call, error",
     [
         (lambda: TOY.pos_from_lla(np.zeros(3), np.zeros(2), np.zeros(3)), AssertionError),
-        (lambda: TOY.pos_from_lla(np.zeros((1, 3)), np.zeros((1, 3)), np.zeros((1, 3))), AssertionError),
+        (
+            lambda: TOY.pos_from_lla(np.zeros((1, 3)), np.zeros((1, 3)), np.zeros((1, 3))),
+            AssertionError,
+        ),
         (lambda: TOY.pos_from_lla(0.5, np.zeros(3), np.zeros(3)), AttributeError),
         (lambda: TOY.pos_from_lla(np.float64(0.5), np.zeros(3), np.zeros(3)), AssertionError),
         (lambda: TOY.pos_from_lla(np.zeros(2), np.zeros(2), [0.0, 0.0]), AttributeError),
         (lambda: TOY.pos_from_lla(0.1, 0.2, "3"), AttributeError),
-        (lambda: TOY.pos_from_lla(np.array(["a"], dtype=object), np.zeros(1), np.zeros(1)), TypeError),
+        (
+            lambda: TOY.pos_from_lla(np.array(["a"], dtype=object), np.zeros(1), np.zeros(1)),
+            TypeError,
+        ),
         (lambda: TOY.lla_from_pos(np.zeros(4)), AssertionError),
         (lambda: TOY.lla_from_pos(np.zeros((2, 2))), AssertionError),
         (lambda: TOY.lla_from_pos([0.0, 0.0, 1.0]), AttributeError),
@@ -367,7 +399,9 @@ def variants(array):
         yield wider[:, 1:-1]
 
 
-@pytest.mark.parametrize("dtype", [np.float64, np.float32, np.int32, np.int64, np.uint8, np.longdouble, np.bool_])
+@pytest.mark.parametrize(
+    "dtype", [np.float64, np.float32, np.int32, np.int64, np.uint8, np.longdouble, np.bool_]
+)
 def test_typed_rows_match_the_item_protocol(dtype):
     lat, lon, alt = globe_positions(60, seed=3)
     r = WGS84.pos_from_lla(lat, lon, alt)
@@ -376,9 +410,17 @@ def test_typed_rows_match_the_item_protocol(dtype):
     assert same_bits(records(WGS84.lla_from_pos(r.astype(object))), generic)
     for variant in variants(r):
         assert same_bits(records(WGS84.lla_from_pos(variant)), generic)
-        assert same_bits(WGS84.solve_reduced_lat_equation(variant), WGS84.solve_reduced_lat_equation(ArrayLike(r)))
-        assert same_bits(records(WGS84.surf_coord_from_surf_pos(variant)), records(WGS84.surf_coord_from_surf_pos(ArrayLike(r))))
-    assert same_bits(records(WGS84.lla_from_pos(r[0])), records(WGS84.lla_from_pos(ArrayLike(r[0]))))
+        assert same_bits(
+            WGS84.solve_reduced_lat_equation(variant),
+            WGS84.solve_reduced_lat_equation(ArrayLike(r)),
+        )
+        assert same_bits(
+            records(WGS84.surf_coord_from_surf_pos(variant)),
+            records(WGS84.surf_coord_from_surf_pos(ArrayLike(r))),
+        )
+    assert same_bits(
+        records(WGS84.lla_from_pos(r[0])), records(WGS84.lla_from_pos(ArrayLike(r[0])))
+    )
 
 
 @pytest.mark.parametrize("dtype", [np.float64, np.float32, np.int64, np.float16])
@@ -386,10 +428,13 @@ def test_typed_columns_match_the_item_protocol(dtype):
     lat, lon, alt = globe_positions(50, seed=5)
     columns = [c.astype(dtype) for c in (lat, lon, alt / 1000)]
     generic = WGS84.pos_from_lla(*[ArrayLike(c) for c in columns])
-    for variant in zip(*[list(variants(c[:, None]))[:3] for c in columns]):
+    for variant in zip(*[list(variants(c[:, None]))[:3] for c in columns], strict=True):
         assert same_bits(WGS84.pos_from_lla(*[v[:, 0] for v in variant]), generic)
     assert same_bits(WGS84.pos_from_lla(*[c.astype(object) for c in columns]), generic)
-    assert same_bits(WGS84.surf_pos_from_surf_coord(*columns[:2]), WGS84.surf_pos_from_surf_coord(*[ArrayLike(c) for c in columns[:2]]))
+    assert same_bits(
+        WGS84.surf_pos_from_surf_coord(*columns[:2]),
+        WGS84.surf_pos_from_surf_coord(*[ArrayLike(c) for c in columns[:2]]),
+    )
 
 
 def test_inputs_are_never_written():
@@ -426,8 +471,14 @@ def test_short_rows_under_optimisation_raise_index_error(python_subprocess):
         """,
         "-O",
     ).stdout.splitlines()
-    assert out == ["typed IndexError", "generic IndexError", "solve IndexError", "surf IndexError",
-                   "columns IndexError", "(1,)"]
+    assert out == [
+        "typed IndexError",
+        "generic IndexError",
+        "solve IndexError",
+        "surf IndexError",
+        "columns IndexError",
+        "(1,)",
+    ]
 
 
 def test_kernel_traceback_names_survive_batches():
@@ -437,4 +488,6 @@ def test_kernel_traceback_names_survive_batches():
 
     with pytest.raises(ZeroDivisionError) as info:
         WGS84.pos_from_lla(np.array([Exploding()], dtype=object), np.zeros(1), np.zeros(1))
-    assert "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid.pos_from_lla" in [t.name for t in info.traceback]
+    assert "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid.pos_from_lla" in [
+        t.name for t in info.traceback
+    ]

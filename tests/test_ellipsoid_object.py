@@ -17,7 +17,13 @@ REFUSAL = "no default __reduce__ due to non-trivial __cinit__"
 
 @pytest.mark.parametrize(
     "Re, f, Rp",
-    [(2.0, 0.25, 1.5), (4.0, 0.5, 2.0), (1.0, 0.0, 1.0), (1.0, -0.0, 1.0), (math.inf, 0.0, math.inf)],
+    [
+        (2.0, 0.25, 1.5),
+        (4.0, 0.5, 2.0),
+        (1.0, 0.0, 1.0),
+        (1.0, -0.0, 1.0),
+        (math.inf, 0.0, math.inf),
+    ],
 )
 def test_radii(Re, f, Rp):
     e = Ellipsoid(Re, f)
@@ -31,7 +37,9 @@ def test_wgs84_polar_radius_and_repr():
     assert repr(e) == f"Ellipsoid(Re=6378137.0, f={WGS84[1]!r})"
 
 
-@pytest.mark.parametrize("Re, f", [(0.0, 0.1), (-1.0, 0.1), (1.0, 1.0), (1.0, -0.1), (math.nan, 0.0), (1.0, math.nan)])
+@pytest.mark.parametrize(
+    "Re, f", [(0.0, 0.1), (-1.0, 0.1), (1.0, 1.0), (1.0, -0.1), (math.nan, 0.0), (1.0, math.nan)]
+)
 def test_invalid_parameters_fail_the_assertion(Re, f):
     with pytest.raises(AssertionError) as info:
         Ellipsoid(Re, f)
@@ -40,7 +48,13 @@ def test_invalid_parameters_fail_the_assertion(Re, f):
 
 @pytest.mark.parametrize(
     "args, kwargs",
-    [((1.0,), {}), ((1.0, 0.1, 2.0), {}), (("1", 0.1), {}), ((1.0,), {"Re": 1.0}), ((1.0, 0.1), {"g": 1})],
+    [
+        ((1.0,), {}),
+        ((1.0, 0.1, 2.0), {}),
+        (("1", 0.1), {}),
+        ((1.0,), {"Re": 1.0}),
+        ((1.0, 0.1), {"g": 1}),
+    ],
 )
 def test_argument_errors(args, kwargs):
     with pytest.raises(TypeError):
@@ -106,8 +120,12 @@ def test_subclass_passes_arguments_through_allocation():
 def test_module_namespace_and_method_metadata():
     assert ellipsoid_module.numpy is np
     assert ellipsoid_module.Real is __import__("numbers").Real
-    for name, dtype in [("SurfCoord_dtype", SurfCoord_dtype), ("LLA_dtype", LLA_dtype),
-                        ("ENU_dtype", ENU_dtype), ("AER_dtype", AER_dtype)]:
+    for name, dtype in [
+        ("SurfCoord_dtype", SurfCoord_dtype),
+        ("LLA_dtype", LLA_dtype),
+        ("ENU_dtype", ENU_dtype),
+        ("AER_dtype", AER_dtype),
+    ]:
         assert getattr(ellipsoid_module, name) is dtype
     assert Ellipsoid.__qualname__ == "Ellipsoid"
     assert Ellipsoid.__module__ == "orbalis.mathtools.ellipsoid.ellipsoid"
@@ -115,7 +133,10 @@ def test_module_namespace_and_method_metadata():
     assert "Must be greater than zero" in Ellipsoid.__doc__
     assert "Must be in the range [0.0, 1.0)" in Ellipsoid.__doc__
     m = Ellipsoid.lla_from_pos
-    assert m.__doc__.splitlines()[0] == "Ellipsoid.lla_from_pos(self, r: ndarray[double]) -> ndarray[LLA_dtype]"
+    assert (
+        m.__doc__.splitlines()[0]
+        == "Ellipsoid.lla_from_pos(self, r: ndarray[double]) -> ndarray[LLA_dtype]"
+    )
     assert m.__annotations__ == {"r": "ndarray[double]", "return": "ndarray[LLA_dtype]"}
     assert m.__name__ == "lla_from_pos" and m.__qualname__ == "Ellipsoid.lla_from_pos"
     assert Ellipsoid.pos_from_lla.__annotations__ == {
@@ -136,7 +157,14 @@ def test_module_namespace_and_method_metadata():
         np.dtype([("lat", "<f8"), ("lon", "<f8"), ("alt", "<f8"), ("extra", "<f8")]),
         np.dtype([("lat", "<f4"), ("lon", "<f4"), ("alt", "<f4")]),
         np.dtype([("lat", ">f8"), ("lon", ">f8"), ("alt", ">f8")]),
-        np.dtype({"names": ["lat", "lon", "alt"], "formats": ["<f8"] * 3, "offsets": [0, 8, 16], "itemsize": 32}),
+        np.dtype(
+            {
+                "names": ["lat", "lon", "alt"],
+                "formats": ["<f8"] * 3,
+                "offsets": [0, 8, 16],
+                "itemsize": 32,
+            }
+        ),
         np.dtype({"names": ["lat", "lon", "alt"], "formats": ["<f8"] * 3, "offsets": [0, 16, 8]}),
         np.dtype("<f8"),
     ],
@@ -226,7 +254,9 @@ def test_import_binds_lingeom_kernels_by_exact_signature(python_subprocess, edit
     assert out.split()[0] == expected, out
 
 
-@pytest.mark.parametrize("module", ["orbalis.mathtools.ellipsoid.ellipsoid", "orbalis.mathtools.lingeom.lingeom"])
+@pytest.mark.parametrize(
+    "module", ["orbalis.mathtools.ellipsoid.ellipsoid", "orbalis.mathtools.lingeom.lingeom"]
+)
 def test_second_initialisation_is_refused(python_subprocess, module):
     out = python_subprocess(
         f"""

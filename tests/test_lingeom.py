@@ -129,7 +129,11 @@ def test_normalize_values_and_degenerate_inputs():
         ((0, 2, 3), (0, -2, -3), math.pi),
         ((1, 0, 0), (0, 1, 0), math.pi / 2),
         ((1, 0, 0), (-1, 0, 0), math.pi),
-        ((1, 2, 3), (-2, 0.5, 7), math.acos((((-2 + 1.0) + 21) / math.sqrt(14)) / math.sqrt(53.25))),
+        (
+            (1, 2, 3),
+            (-2, 0.5, 7),
+            math.acos((((-2 + 1.0) + 21) / math.sqrt(14)) / math.sqrt(53.25)),
+        ),
     ],
 )
 def test_angle(a, b, expected):

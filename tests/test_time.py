@@ -231,8 +231,12 @@ def test_datetime64_array_matches_datetime_before_and_after_1970():
 def test_datetime64_nanoseconds_and_sequences():
     t = Time(np.datetime64("2024-01-01T00:00:00.000000001"))
     assert ((t.jd1 - 2460311.0) + (t.jd2 + 0.5)) * 86400 == pytest.approx(1e-9, abs=1e-11)
-    mixed = Time(["2024-01-01", datetime.datetime(2024, 1, 2), np.datetime64("2024-01-03")])
-    np.testing.assert_array_equal(mixed.jd, [2460310.5, 2460311.5, 2460312.5])
+    mixed = Time(["2024-01-01", datetime.datetime(2024, 1, 2), np.datetime64("2024-01-03"),
+                  Time("2024-01-04T00:01:09.184", scale="tt")])
+    np.testing.assert_allclose(mixed.jd, [2460310.5, 2460311.5, 2460312.5, 2460313.5],
+                               rtol=0, atol=1e-9 / 86400)
+    nested = Time([Time(["2024", "2025"]), Time(["2026", "2027"])])
+    assert nested.shape == (2, 2) and nested[1, 0].iso.startswith("2026-01-01")
 
 
 def test_copy_constructor_and_scale_conversion():

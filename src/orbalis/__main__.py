@@ -23,19 +23,28 @@ def demo() -> None:
     print(f"equatorial radius Re = {wgs84.Re:.3f} m, polar radius Rp = {wgs84.Rp:.6f} m")
 
     _section("Geodetic <-> Cartesian")
-    sites = {"Paris": (48.8566, 2.3522, 35.0), "Quito": (-0.1807, -78.4678, 2850.0),
-             "McMurdo": (-77.8419, 166.6863, 10.0)}
+    sites = {
+        "Paris": (48.8566, 2.3522, 35.0),
+        "Quito": (-0.1807, -78.4678, 2850.0),
+        "McMurdo": (-77.8419, 166.6863, 10.0),
+    }
     lat = np.radians([v[0] for v in sites.values()])
     lon = np.radians([v[1] for v in sites.values()])
     alt = np.array([v[2] for v in sites.values()])
     r = wgs84.pos_from_lla(lat, lon, alt)
     back = wgs84.lla_from_pos(r)
-    for name, row, rec in zip(sites, r, back):
-        print(f"{name:8s} x={row[0]:14.3f} y={row[1]:14.3f} z={row[2]:14.3f} m  ->  "
-              f"lat={math.degrees(rec['lat']):9.5f} lon={math.degrees(rec['lon']):10.5f} alt={rec['alt']:8.3f} m")
+    for name, row, rec in zip(sites, r, back, strict=True):
+        lat_deg, lon_deg = math.degrees(rec["lat"]), math.degrees(rec["lon"])
+        print(
+            f"{name:8s} x={row[0]:14.3f} y={row[1]:14.3f} z={row[2]:14.3f} m  ->  "
+            f"lat={lat_deg:9.5f} lon={lon_deg:10.5f} alt={rec['alt']:8.3f} m"
+        )
 
     _demo_optional("Observation from Paris", _observation, wgs84, lat[0], lon[0], alt[0])
     _demo_optional("Two-line element set", _tle)
+    _demo_optional(
+        "State vector, GCRF -> ITRF, seen from Paris", _state_vector, wgs84, lat[0], lon[0], alt[0]
+    )
 
 
 def _demo_optional(title, func, *args) -> None:
@@ -51,16 +60,21 @@ def _demo_optional(title, func, *args) -> None:
 def _observation(wgs84, lat, lon, alt):
     import numpy as np
 
-    targets = wgs84.pos_from_lla(np.radians([50.0, 45.0]), np.radians([2.3522, 10.0]),
-                                 np.array([400e3, 35786e3]))
+    targets = wgs84.pos_from_lla(
+        np.radians([50.0, 45.0]), np.radians([2.3522, 10.0]), np.array([400e3, 35786e3])
+    )
     aer = wgs84.aer_coords(targets, lat, lon, alt)
-    return [f"target {i}: azimuth {math.degrees(a['azimuth']):8.3f} deg, elevation "
-            f"{math.degrees(a['elevation']):7.3f} deg, range {a['range'] / 1e3:10.3f} km"
-            for i, a in enumerate(aer)]
+    return [
+        f"target {i}: azimuth {math.degrees(a['azimuth']):8.3f} deg, elevation "
+        f"{math.degrees(a['elevation']):7.3f} deg, range {a['range'] / 1e3:10.3f} km"
+        for i, a in enumerate(aer)
+    ]
 
 
-ISS = ("1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
-       "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537")
+ISS = (
+    "1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
+    "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537",
+)
 
 
 def _tle():
@@ -68,6 +82,27 @@ def _tle():
 
     tle = TLE(*ISS)
     return [ISS[0], ISS[1], f"satellite number {tle.satno}, epoch {tle.epoch}"]
+
+
+def _state_vector(wgs84, lat, lon, alt):
+    import numpy as np
+
+    from orbalis.satellite.satellite import StateVector
+    from orbalis.time.time import Time
+
+    epochs = Time(["2024-03-01T12:00:00", "2024-03-01T12:05:00"])
+    r = np.array([[4100e3, 500e3, 5300e3], [3000e3, 2400e3, 5800e3]])
+    v = np.array([[-5600.0, 3900.0, 3900.0], [-6100.0, 3400.0, 2500.0]])
+    sv = StateVector(epochs, r, v, "GCRF")
+    itrf = sv.to_frame("ITRF")
+    aer = wgs84.aer_coords(itrf.r, lat, lon, alt)
+    lines = [repr(sv)]
+    for when, row, a in zip(epochs.iso, itrf.r, aer, strict=True):
+        lines.append(
+            f"{when}  ITRF [{row[0] / 1e3:9.2f} {row[1] / 1e3:9.2f} {row[2] / 1e3:9.2f}] km  "
+            f"az {math.degrees(a['azimuth']):7.2f} el {math.degrees(a['elevation']):6.2f} deg"
+        )
+    return lines
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -13,5 +13,6 @@ if TYPE_CHECKING:
 #: Anything ``orbalis.time.time.Time`` accepts as an epoch or as an array of epochs:
 #: another ``Time``, an ISO 8601 or four-digit year string, a ``datetime``, a NumPy
 #: ``datetime64`` value or array, or (with ``format="jd"`` or ``"mjd"``) numbers.
-DatetimeLike = Union["Time", str, datetime.datetime, datetime.date, np.datetime64, np.ndarray,
-                     float, int]
+DatetimeLike = Union[
+    "Time", str, datetime.datetime, datetime.date, np.datetime64, np.ndarray, float, int
+]

@@ -411,8 +411,8 @@ class Time:
                     if format not in (None, "datetime"):
                         raise TypeError(f"Time: format={format!r} does not read a datetime")
                     rows.append(_fields_of_datetime(item))
-                elif isinstance(item, np.datetime64):
-                    t = Time(item, scale=scale)
+                elif isinstance(item, (np.datetime64, Time)):
+                    t = Time(item, scale=scale)  # numpy has split any array Time apart
                     rows.append(("jd", float(t._jd1), float(t._jd2)))
                 else:
                     raise TypeError(f"Time: cannot read a {type(item).__name__} as an epoch")
@@ -421,7 +421,7 @@ class Time:
 
     @classmethod
     def _rows_to_jd(cls, rows, scale, shape):
-        # datetime64 items inside object arrays arrive already converted
+        # datetime64 and Time items inside object arrays arrive already converted
         if any(r[0] == "jd" for r in rows):
             jd1 = np.empty(len(rows))
             jd2 = np.empty(len(rows))

@@ -150,6 +150,9 @@ public:
         }
         return item_as_double(obj_, i, out);
     }
+    // The data of a typed float64 input (else NULL), for loops that read it directly.
+    const char* doubles() const { return type_num_ == NPY_DOUBLE ? data_ : nullptr; }
+    npy_intp stride() const { return stride_; }
 
 private:
     PyObject* obj_;
@@ -172,13 +175,9 @@ public:
         }
     }
     bool typed() const { return data_ != nullptr; }
-    bool aligned_doubles() const { return data_ && type_num_ == NPY_DOUBLE; }
-    void read_doubles(Py_ssize_t j, double* out) const {
-        const char* row = data_ + j * row_stride_;
-        out[0] = load<double>(row);
-        out[1] = load<double>(row + col_stride_);
-        out[2] = load<double>(row + 2 * col_stride_);
-    }
+    const char* doubles() const { return type_num_ == NPY_DOUBLE ? data_ : nullptr; }
+    npy_intp row_stride() const { return row_stride_; }
+    npy_intp col_stride() const { return col_stride_; }
     bool read(Py_ssize_t j, double* out) const {
         if (data_) {
             const char* row = data_ + j * row_stride_;
@@ -236,9 +235,14 @@ template <bool body_may_raise = true, class Body>
 inline bool for_each_row(PyObject* r, Py_ssize_t n, Body&& body) {
     const Rows rows(r, n);
     double v[3];
-    if (rows.aligned_doubles()) {
+    if (const char* data = rows.doubles()) {
+        // The common case, float64 rows, without the per-element type dispatch.
+        const npy_intp row_stride = rows.row_stride(), col_stride = rows.col_stride();
         for (Py_ssize_t j = 0; j < n; ++j) {
-            rows.read_doubles(j, v);
+            const char* row = data + j * row_stride;
+            v[0] = load<double>(row);
+            v[1] = load<double>(row + col_stride);
+            v[2] = load<double>(row + 2 * col_stride);
             body(v, j);
             if (body_may_raise && PyErr_Occurred()) return false;
         }
@@ -259,6 +263,18 @@ inline bool for_each_element(PyObject* const* inputs, Py_ssize_t n, Body&& body)
     const Column columns[3] = {Column(inputs[0], n), Column(inputs[count > 1 ? 1 : 0], n),
                                Column(inputs[count > 2 ? 2 : 0], n)};
     double values[3];
+    bool all_doubles = true;
+    for (int k = 0; k < count; ++k) all_doubles = all_doubles && columns[k].doubles();
+    if (all_doubles) {
+        // The common case, float64 columns, without the per-element type dispatch.
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            for (int k = 0; k < count; ++k)
+                values[k] = load<double>(columns[k].doubles() + i * columns[k].stride());
+            body(values, i);
+            if (PyErr_Occurred()) return false;
+        }
+        return true;
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         for (int k = 0; k < count; ++k)
             if (!columns[k].read(i, values[k])) return false;
