@@ -184,7 +184,20 @@ def main(n: int = 1_000_000) -> None:
         t = pyproj.Transformer.from_crs("EPSG:4978", "EPSG:4979")
         x0, y0, z0 = (float(v) for v in r0)
         rows.append(
-            ("pyproj transform, one point", ns_per_item(lambda: t.transform(x0, y0, z0), 1))
+            (
+                "pyproj transform, three Python floats",
+                ns_per_item(lambda: t.transform(x0, y0, z0), 1),
+            )
+        )
+        rows.append(
+            ("pyproj transform, the (3,) array's items", ns_per_item(lambda: t.transform(*r0), 1))
+        )
+        x1, y1, z1 = (r0[i : i + 1] for i in range(3))
+        rows.append(
+            (
+                "pyproj transform, arrays of one point",
+                ns_per_item(lambda: t.transform(x1, y1, z1), 1),
+            )
         )
     if erfa:
         rows.append(("pyerfa gc2gde, one point", ns_per_item(lambda: erfa.gc2gde(A, F, r0), 1)))

@@ -23,10 +23,10 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy as np  # noqa: E402
 from _harness import ns_per_item, print_table  # noqa: E402
-from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid  # noqa: E402
 
 from orbalis._testing import _kernels as plain  # noqa: E402
 from orbalis.datamodel import AER_dtype, ENU_dtype  # noqa: E402
+from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid  # noqa: E402
 
 A, F = 6378137.0, 1 / 298.257223563
 WGS84 = Ellipsoid(A, F)

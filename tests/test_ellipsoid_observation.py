@@ -4,11 +4,11 @@ import math
 
 import numpy as np
 import pytest
-from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 
 from orbalis._testing import _kernels
 from orbalis.datamodel import AER_dtype, ENU_dtype
 from orbalis.mathtools.ellipsoid import ellipsoid as ellipsoid_module
+from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 
 pymap3d = pytest.importorskip("pymap3d")
 pymap3d_los = pytest.importorskip("pymap3d.los")

@@ -9,11 +9,13 @@
 #include "ellipsoid.hpp"
 
 #include <cstring>
+#include <type_traits>
 
 namespace orbalis::testing {
 namespace {
 
 using ellipsoid::AER;
+using ellipsoid::Calls;
 using ellipsoid::EllipsoidKernels;
 using ellipsoid::EllipsoidObject;
 using ellipsoid::ENU_Frame;
@@ -84,6 +86,13 @@ bool check_nargs(const char* name, Py_ssize_t nargs, Py_ssize_t expected) {
 
 PyObject* finish() { return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None); }
 
+// The kernel the methods run for `e`: the direct form when e holds the type's published
+// table (nothing replaced), its slot otherwise.
+template <class Fn>
+Fn direct_or_slot(const EllipsoidObject* e, const EllipsoidKernels* published, std::type_identity_t<Fn> direct, Fn slot) {
+    return e->__pyx_vtab == published ? direct : slot;
+}
+
 // -- plain loops ----------------------------------------------------------------------------
 
 // lla_from_pos(e, r (n, 3) float64, out (n,) LLA records)
@@ -98,7 +107,9 @@ PyObject* lla_from_pos(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const Py_ssize_t n = r.items(3 * sizeof(double));
     double* rows = r.as<double>();
     LLA* records = out.as<LLA>();
-    for (Py_ssize_t i = 0; i < n; ++i) k->c_lla_from_pos(e, rows + 3 * i, records + i);
+    const auto kernel = direct_or_slot(e, k, &ellipsoid::c_lla_from_pos<EllipsoidObject, Calls::direct>,
+                                       k->c_lla_from_pos);
+    for (Py_ssize_t i = 0; i < n; ++i) kernel(e, rows + 3 * i, records + i);
     return finish();
 }
 
@@ -114,7 +125,9 @@ PyObject* pos_from_lla(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const Py_ssize_t n = lla.items(sizeof(LLA));
     const LLA* records = lla.as<LLA>();
     double* rows = out.as<double>();
-    for (Py_ssize_t i = 0; i < n; ++i) k->c_pos_from_lla(e, records[i], rows + 3 * i);
+    const auto kernel = direct_or_slot(e, k, &ellipsoid::c_pos_from_lla<EllipsoidObject, Calls::direct>,
+                                       k->c_pos_from_lla);
+    for (Py_ssize_t i = 0; i < n; ++i) kernel(e, records[i], rows + 3 * i);
     return finish();
 }
 
@@ -132,7 +145,8 @@ PyObject* enu(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const double* phi = lat.as<double>();
     const double* lambda = lon.as<double>();
     ENU_Frame* frames = out.as<ENU_Frame>();
-    for (Py_ssize_t i = 0; i < n; ++i) k->c_enu(e, SurfCoord{phi[i], lambda[i]}, frames + i);
+    const auto kernel = direct_or_slot(e, k, &ellipsoid::c_enu<EllipsoidObject, Calls::direct>, k->c_enu);
+    for (Py_ssize_t i = 0; i < n; ++i) kernel(e, SurfCoord{phi[i], lambda[i]}, frames + i);
     return finish();
 }
 

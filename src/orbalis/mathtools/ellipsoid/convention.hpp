@@ -40,6 +40,13 @@ inline ModuleState module_state;
 
 inline EllipsoidObject* as_ellipsoid(PyObject* self) { return reinterpret_cast<EllipsoidObject*>(self); }
 
+// The kernel `name` of `e` as a method runs it: directly when `e` has the module's own
+// table (the same bits, without the per-call slot lookups and error tests of nested
+// kernels), through e's table slot otherwise, so a native subclass's slot is honoured.
+#define ORBALIS_METHOD_KERNEL(e, name)                                              \
+    ((e)->__pyx_vtab == &kKernelTable ? &name<EllipsoidObject, Calls::direct>        \
+                                      : (e)->__pyx_vtab->name)
+
 // Adds the traceback entry of a method to the pending error; returns NULL for chaining.
 inline PyObject* method_error(const char* qualname) {
     py::add_traceback(qualname, kSourceFile);

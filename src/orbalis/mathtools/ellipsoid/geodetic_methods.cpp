@@ -141,7 +141,7 @@ PyObject* surf_pos_from_surf_coord(PyObject* self, PyObject* const* args, Py_ssi
     if (py::bind_arguments("surf_pos_from_surf_coord", args, nargs, kwnames, names, 2, 2, inputs) < 0)
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
-    const auto kernel = table(self).c_surf_pos_from_surf_coord;
+    const auto kernel = ORBALIS_METHOD_KERNEL(e, c_surf_pos_from_surf_coord);
     const int scalar = all_real(inputs, 2);
     if (scalar < 0) return method_error(qualname);
     double* out;
@@ -175,7 +175,7 @@ PyObject* surf_coord_from_surf_pos(PyObject* self, PyObject* const* args, Py_ssi
     if (py::bind_arguments("surf_coord_from_surf_pos", args, nargs, kwnames, names, 1, 1, &r) < 0)
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
-    const auto kernel = table(self).c_surf_coord_from_surf_pos;
+    const auto kernel = ORBALIS_METHOD_KERNEL(e, c_surf_coord_from_surf_pos);
     const int one_dimensional = ndim_equals(r, 1);
     if (one_dimensional < 0) return method_error(qualname);
     char* data;
@@ -207,7 +207,7 @@ PyObject* lla_from_pos(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     if (py::bind_arguments("lla_from_pos", args, nargs, kwnames, names, 1, 1, &r) < 0)
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
-    const auto kernel = table(self).c_lla_from_pos;
+    const auto kernel = ORBALIS_METHOD_KERNEL(e, c_lla_from_pos);
     const int single = is_single_vector(r);
     if (single < 0) return method_error(qualname);
     char* data;
@@ -236,7 +236,7 @@ PyObject* pos_from_lla(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     if (py::bind_arguments("pos_from_lla", args, nargs, kwnames, names, 3, 3, inputs) < 0)
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
-    const auto kernel = table(self).c_pos_from_lla;
+    const auto kernel = ORBALIS_METHOD_KERNEL(e, c_pos_from_lla);
     const int scalar = all_real(inputs, 3);
     if (scalar < 0) return method_error(qualname);
     double* out;

@@ -63,16 +63,34 @@ inline constexpr double kNewtonTolerance = 1.567e-5;
 // pole: the general formula divides by cos(beta), which vanishes there.
 inline constexpr double kAxisDistance = 1e-5;
 
+// How a kernel reaches the kernels it is built on. Through the table (the kernel table's
+// own entries): each call goes through the object's slot and is followed by the test for
+// a pending interpreter error, so a native subclass that replaces a slot is honoured.
+// Direct: this header's kernels are called and inlined, and the tests are left out, since
+// none of them raises. The methods take the direct form when the object's table is the
+// module's own, where both forms compute the same bits.
+enum class Calls { through_table, direct };
+
+// A call of the kernel `name` in the form `calls` selects (see Calls).
+#define ORBALIS_CALL(name, ...)                                                     \
+    (calls == Calls::direct ? name<Self, Calls::direct>(self, __VA_ARGS__)          \
+                            : self->__pyx_vtab->name(self, __VA_ARGS__))
+
+// After a call made with ORBALIS_CALL: true (return at once) when an interpreter error is
+// pending; never in the direct form.
+#define ORBALIS_ERROR_PENDING(kernel) \
+    (calls == Calls::through_table && kernel_error_pending(self, ORBALIS_KERNEL_NAME(kernel)))
+
 // -- latitudes -----------------------------------------------------------------------------
 
 // beta = atan((1 - f) tan(phi)); tan folds any input into [-pi/2, pi/2] by its period.
-template <class Self>
+template <class Self, Calls = Calls::through_table>
 double c_reduced_lat_from_geodetic_lat(Self* self, double geodetic_lat) noexcept {
     return std::atan((1.0 - self->f) * std::tan(geodetic_lat));
 }
 
 // phi = atan(tan(beta) / (1 - f)).
-template <class Self>
+template <class Self, Calls = Calls::through_table>
 double c_geodetic_lat_from_reduced_lat(Self* self, double reduced_lat) noexcept {
     return std::atan(std::tan(reduced_lat) / (1.0 - self->f));
 }
@@ -81,7 +99,7 @@ double c_geodetic_lat_from_reduced_lat(Self* self, double reduced_lat) noexcept 
 // g(beta) = sin(beta) cos(beta) - A sin(beta) + B cos(beta), started from the geocentric
 // latitude. A NaN step ends the loop (the comparison is false), which is how the origin,
 // a sphere (a e^2 = 0) and a vanishing derivative end in NaN.
-template <class Self>
+template <class Self, Calls = Calls::through_table>
 double c_solve_reduced_lat_equation(Self* self, double* r) noexcept {
     const double x = r[0], y = r[1], z = r[2];
     const double f = self->f;
@@ -104,13 +122,21 @@ double c_solve_reduced_lat_equation(Self* self, double* r) noexcept {
 }
 
 // -- surface points and vectors ------------------------------------------------------------
+//
+// The formulas take the sines and cosines they need, so that a kernel that needs one angle
+// in two formulas evaluates it once (the values are the same either way).
 
-// Outward unit normal from the geodetic latitude itself.
-template <class Self>
-void surf_normal_vector(Self*, SurfCoord point, double* u_normal) noexcept {
-    double sin_lat, cos_lat, sin_lon, cos_lon;
-    sincos(point.lat, &sin_lat, &cos_lat);
-    sincos(point.lon, &sin_lon, &cos_lon);
+// (a cos(beta) cos(lon), a cos(beta) sin(lon), b sin(beta)) with b = a (1 - f).
+inline void surface_position(double Re, double f, double sin_beta, double cos_beta, double sin_lon,
+                             double cos_lon, double* r_surf) noexcept {
+    r_surf[0] = Re * cos_beta * cos_lon;
+    r_surf[1] = Re * cos_beta * sin_lon;
+    r_surf[2] = Re * sin_beta * (1.0 - f);
+}
+
+// The outward unit normal, from the geodetic latitude itself.
+inline void normal_vector(double sin_lat, double cos_lat, double sin_lon, double cos_lon,
+                          double* u_normal) noexcept {
     u_normal[0] = cos_lat * cos_lon;
     u_normal[1] = cos_lat * sin_lon;
     u_normal[2] = sin_lat;
@@ -118,14 +144,8 @@ void surf_normal_vector(Self*, SurfCoord point, double* u_normal) noexcept {
 
 // East along the parallel; north along the meridian, from the derivative of the surface
 // point with respect to the reduced latitude, normalised.
-template <class Self>
-void surf_tangent_vector(Self* self, SurfCoord point, double* u_east, double* u_north) noexcept {
-    const double f = self->f;
-    const double beta = self->__pyx_vtab->c_reduced_lat_from_geodetic_lat(self, point.lat);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(surf_tangent_vector))) return;
-    double sin_lon, cos_lon, sin_beta, cos_beta;
-    sincos(point.lon, &sin_lon, &cos_lon);
-    sincos(beta, &sin_beta, &cos_beta);
+inline void tangent_vectors(double f, double sin_beta, double cos_beta, double sin_lon, double cos_lon,
+                            double* u_east, double* u_north) noexcept {
     const double aux = std::sqrt(1.0 - (2.0 - f) * f * cos_beta * cos_beta);
     u_east[0] = -sin_lon;
     u_east[1] = cos_lon;
@@ -135,43 +155,58 @@ void surf_tangent_vector(Self* self, SurfCoord point, double* u_east, double* u_
     u_north[2] = (1.0 - f) * cos_beta / aux;
 }
 
-// (a cos(beta) cos(lon), a cos(beta) sin(lon), b sin(beta)) with b = a (1 - f).
-template <class Self>
-void c_surf_pos_from_surf_coord(Self* self, SurfCoord point, double* r_surf) noexcept {
-    const double beta = self->__pyx_vtab->c_reduced_lat_from_geodetic_lat(self, point.lat);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_surf_pos_from_surf_coord))) return;
+template <class Self, Calls = Calls::through_table>
+void surf_normal_vector(Self*, SurfCoord point, double* u_normal) noexcept {
+    double sin_lat, cos_lat, sin_lon, cos_lon;
+    sincos(point.lat, &sin_lat, &cos_lat);
+    sincos(point.lon, &sin_lon, &cos_lon);
+    normal_vector(sin_lat, cos_lat, sin_lon, cos_lon, u_normal);
+}
+
+template <class Self, Calls calls = Calls::through_table>
+void surf_tangent_vector(Self* self, SurfCoord point, double* u_east, double* u_north) noexcept {
+    const double beta = ORBALIS_CALL(c_reduced_lat_from_geodetic_lat, point.lat);
+    if (ORBALIS_ERROR_PENDING(surf_tangent_vector)) return;
     double sin_lon, cos_lon, sin_beta, cos_beta;
     sincos(point.lon, &sin_lon, &cos_lon);
     sincos(beta, &sin_beta, &cos_beta);
-    r_surf[0] = self->Re * cos_beta * cos_lon;
-    r_surf[1] = self->Re * cos_beta * sin_lon;
-    r_surf[2] = self->Re * sin_beta * (1.0 - self->f);
+    tangent_vectors(self->f, sin_beta, cos_beta, sin_lon, cos_lon, u_east, u_north);
+}
+
+template <class Self, Calls calls = Calls::through_table>
+void c_surf_pos_from_surf_coord(Self* self, SurfCoord point, double* r_surf) noexcept {
+    const double beta = ORBALIS_CALL(c_reduced_lat_from_geodetic_lat, point.lat);
+    if (ORBALIS_ERROR_PENDING(c_surf_pos_from_surf_coord)) return;
+    double sin_lon, cos_lon, sin_beta, cos_beta;
+    sincos(point.lon, &sin_lon, &cos_lon);
+    sincos(beta, &sin_beta, &cos_beta);
+    surface_position(self->Re, self->f, sin_beta, cos_beta, sin_lon, cos_lon, r_surf);
 }
 
 // The position is taken to lie on the surface: only z fixes the latitude, so |z| above
 // the polar radius gives NaN.
-template <class Self>
+template <class Self, Calls calls = Calls::through_table>
 void c_surf_coord_from_surf_pos(Self* self, double* r_surf, SurfCoord* point) noexcept {
     const double beta = std::asin((r_surf[2] / self->Re) / (1.0 - self->f));
     point->lon = std::atan2(r_surf[1], r_surf[0]);
-    const double lat = self->__pyx_vtab->c_geodetic_lat_from_reduced_lat(self, beta);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_surf_coord_from_surf_pos))) return;
+    const double lat = ORBALIS_CALL(c_geodetic_lat_from_reduced_lat, beta);
+    if (ORBALIS_ERROR_PENDING(c_surf_coord_from_surf_pos)) return;
     point->lat = lat;
 }
 
 // -- geodetic positions ---------------------------------------------------------------------
 
-template <class Self>
+template <class Self, Calls calls = Calls::through_table>
 void c_lla_from_pos(Self* self, double* r, LLA* lla) noexcept {
     const double x = r[0], y = r[1], z = r[2];
     const double f = self->f;
     // On the axis the longitude is defined as 0; a NaN takes the atan2 branch.
     lla->lon = (x == 0.0 && y == 0.0) ? 0.0 : std::atan2(y, x);
-    const double beta = self->__pyx_vtab->c_solve_reduced_lat_equation(self, r);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_lla_from_pos))) return;
+    const double beta = ORBALIS_CALL(c_solve_reduced_lat_equation, r);
+    if (ORBALIS_ERROR_PENDING(c_lla_from_pos)) return;
     const double r_equatorial_projection = std::sqrt(x * x + y * y);
-    const double lat = self->__pyx_vtab->c_geodetic_lat_from_reduced_lat(self, beta);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_lla_from_pos))) return;
+    const double lat = ORBALIS_CALL(c_geodetic_lat_from_reduced_lat, beta);
+    if (ORBALIS_ERROR_PENDING(c_lla_from_pos)) return;
     lla->lat = lat;
     if (r_equatorial_projection < kAxisDistance) {
         lla->alt = std::fabs(z) - (1.0 - f) * self->Re;
@@ -184,14 +219,25 @@ void c_lla_from_pos(Self* self, double* r, LLA* lla) noexcept {
 }
 
 // Surface point plus altitude along the normal of the same geodetic latitude.
-template <class Self>
+template <class Self, Calls calls = Calls::through_table>
 void c_pos_from_lla(Self* self, LLA lla, double* r) noexcept {
     const SurfCoord point{lla.lat, lla.lon};
     double r_surf[3], u_normal[3];
-    self->__pyx_vtab->c_surf_pos_from_surf_coord(self, point, r_surf);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
-    self->__pyx_vtab->surf_normal_vector(self, point, u_normal);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
+    if constexpr (calls == Calls::direct) {
+        // The surface point and the normal share the longitude's sine and cosine.
+        const double beta = c_reduced_lat_from_geodetic_lat(self, point.lat);
+        double sin_lon, cos_lon, sin_beta, cos_beta, sin_lat, cos_lat;
+        sincos(point.lon, &sin_lon, &cos_lon);
+        sincos(beta, &sin_beta, &cos_beta);
+        surface_position(self->Re, self->f, sin_beta, cos_beta, sin_lon, cos_lon, r_surf);
+        sincos(point.lat, &sin_lat, &cos_lat);
+        normal_vector(sin_lat, cos_lat, sin_lon, cos_lon, u_normal);
+    } else {
+        self->__pyx_vtab->c_surf_pos_from_surf_coord(self, point, r_surf);
+        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
+        self->__pyx_vtab->surf_normal_vector(self, point, u_normal);
+        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
+    }
     r[0] = lla.alt * u_normal[0] + r_surf[0];
     r[1] = lla.alt * u_normal[1] + r_surf[1];
     r[2] = lla.alt * u_normal[2] + r_surf[2];
@@ -199,12 +245,23 @@ void c_pos_from_lla(Self* self, LLA lla, double* r) noexcept {
 
 // -- observation ----------------------------------------------------------------------------
 
-template <class Self>
+template <class Self, Calls calls = Calls::through_table>
 void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
-    self->__pyx_vtab->surf_normal_vector(self, point, enu->u_up);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
-    self->__pyx_vtab->surf_tangent_vector(self, point, enu->u_east, enu->u_north);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
+    if constexpr (calls == Calls::direct) {
+        // Up and the tangents share the longitude's sine and cosine.
+        const double beta = c_reduced_lat_from_geodetic_lat(self, point.lat);
+        double sin_lat, cos_lat, sin_lon, cos_lon, sin_beta, cos_beta;
+        sincos(point.lat, &sin_lat, &cos_lat);
+        sincos(point.lon, &sin_lon, &cos_lon);
+        normal_vector(sin_lat, cos_lat, sin_lon, cos_lon, enu->u_up);
+        sincos(beta, &sin_beta, &cos_beta);
+        tangent_vectors(self->f, sin_beta, cos_beta, sin_lon, cos_lon, enu->u_east, enu->u_north);
+    } else {
+        self->__pyx_vtab->surf_normal_vector(self, point, enu->u_up);
+        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
+        self->__pyx_vtab->surf_tangent_vector(self, point, enu->u_east, enu->u_north);
+        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
+    }
 }
 
 // Steps of c_aer_coords that follow the line of sight r_target_obs (target minus

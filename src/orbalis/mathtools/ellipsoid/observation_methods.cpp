@@ -36,7 +36,7 @@ PyObject* enu(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject*
     if (py::bind_arguments("enu", args, nargs, kwnames, names, 2, 2, inputs) < 0)
         return method_error(qualname);
     EllipsoidObject* e = as_ellipsoid(self);
-    const auto kernel = e->__pyx_vtab->c_enu;
+    const auto kernel = ORBALIS_METHOD_KERNEL(e, c_enu);
     const int scalar = all_real(inputs, 2);
     if (scalar < 0) return method_error(qualname);
     char* data;
