@@ -491,3 +491,31 @@ def test_kernel_traceback_names_survive_batches():
     assert "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid.pos_from_lla" in [
         t.name for t in info.traceback
     ]
+
+
+def test_direct_kernels_match_the_kernel_table_bit_for_bit():
+    # Methods on an Ellipsoid with the module's own table run the kernels directly; a
+    # native subclass with its own table goes through its slots. Same bits either way.
+    kernels = pytest.importorskip("orbalis._testing._kernels")
+    instrumented = kernels.InstrumentedEllipsoid(WGS84.Re, WGS84.f)
+    lat, lon, alt = globe_positions(400, seed=9)
+    lat[:4] = [math.pi / 2, -math.pi / 2, 0.0, math.nan]
+    r = WGS84.pos_from_lla(lat, lon, alt)
+    r[:2] = [[0.0, 0.0, 7e6], [0.0, 0.0, 0.0]]
+    kernels.take_counts()
+    assert same_bits(instrumented.pos_from_lla(lat, lon, alt), WGS84.pos_from_lla(lat, lon, alt))
+    assert kernels.take_counts()["c_pos_from_lla"] == lat.size
+    assert same_bits(records(instrumented.lla_from_pos(r)), records(WGS84.lla_from_pos(r)))
+    assert same_bits(
+        instrumented.surf_pos_from_surf_coord(lat, lon), WGS84.surf_pos_from_surf_coord(lat, lon)
+    )
+    surf = WGS84.surf_pos_from_surf_coord(lat, lon)
+    assert same_bits(
+        records(instrumented.surf_coord_from_surf_pos(surf)),
+        records(WGS84.surf_coord_from_surf_pos(surf)),
+    )
+    for name in ("u_east", "u_north", "u_up"):
+        assert same_bits(instrumented.enu(lat, lon)[name], WGS84.enu(lat, lon)[name])
+    plain = np.zeros(lat.size, LLA_dtype)
+    kernels.lla_from_pos(WGS84, r, plain)
+    assert same_bits(records(plain), records(WGS84.lla_from_pos(r)))
