@@ -393,6 +393,22 @@ inline bool check_same_1d(PyObject* const* inputs, int count) {
            check(chained_attr_equal(inputs, count, "shape", nullptr));
 }
 
+// The vector-or-rows dispatch: 1 for a single 3-vector, 0 for rows (their shape checks
+// passed, their count stored in `n`), -1 on error. The `ndim_first` variant tests
+// `r.ndim == 1` and then asserts `r.shape == (3,)`; the other takes `r.shape == (3,)` as
+// the single vector and anything else as rows.
+inline int single_vector_or_rows(PyObject* r, bool ndim_first, Py_ssize_t& n) {
+    const int single = ndim_first ? ndim_equals(r, 1) : is_single_vector(r);
+    if (single < 0) return -1;
+    if (single) {
+        if (ndim_first && assertions_enabled() && !check(is_single_vector(r))) return -1;
+        return 1;
+    }
+    if (!check_rows_of_three(r)) return -1;
+    n = batch_length(r);
+    return n < 0 ? -1 : 0;
+}
+
 // -- results --------------------------------------------------------------------------------
 
 // The layout a record dtype must have: `count` fields of `width` doubles each, packed.

@@ -112,7 +112,8 @@ PyObject* solve_reduced_lat_equation(PyObject* self, PyObject* const* args, Py_s
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
     const auto kernel = table(self).c_solve_reduced_lat_equation;
-    const int single = is_single_vector(r);
+    Py_ssize_t n;
+    const int single = single_vector_or_rows(r, false, n);
     if (single < 0) return method_error(qualname);
     if (single) {
         double v[3];
@@ -121,9 +122,6 @@ PyObject* solve_reduced_lat_equation(PyObject* self, PyObject* const* args, Py_s
         if (PyErr_Occurred()) return method_error(qualname);
         return PyFloat_FromDouble(beta);
     }
-    if (!check_rows_of_three(r)) return method_error(qualname);
-    const Py_ssize_t n = batch_length(r);
-    if (n < 0) return method_error(qualname);
     double* out;
     Ref result = new_doubles(n, 0, out);
     if (!result) return method_error(qualname);
@@ -176,11 +174,11 @@ PyObject* surf_coord_from_surf_pos(PyObject* self, PyObject* const* args, Py_ssi
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
     const auto kernel = ORBALIS_METHOD_KERNEL(e, c_surf_coord_from_surf_pos);
-    const int one_dimensional = ndim_equals(r, 1);
-    if (one_dimensional < 0) return method_error(qualname);
+    Py_ssize_t n;
+    const int single = single_vector_or_rows(r, true, n);
+    if (single < 0) return method_error(qualname);
     char* data;
-    if (one_dimensional) {
-        if (assertions_enabled() && !check(is_single_vector(r))) return method_error(qualname);
+    if (single) {
         Ref result = new_records(kSurfCoordLayout, 1, data);
         double v[3];
         if (!result || !read_vector(r, v)) return method_error(qualname);
@@ -188,9 +186,6 @@ PyObject* surf_coord_from_surf_pos(PyObject* self, PyObject* const* args, Py_ssi
         if (PyErr_Occurred()) return method_error(qualname);
         return result.release();
     }
-    if (!check_rows_of_three(r)) return method_error(qualname);
-    const Py_ssize_t n = batch_length(r);
-    if (n < 0) return method_error(qualname);
     Ref result = new_records(kSurfCoordLayout, n, data);
     if (!result) return method_error(qualname);
     auto* points = reinterpret_cast<SurfCoord*>(data);
@@ -208,7 +203,8 @@ PyObject* lla_from_pos(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         return method_error(qualname);
     EllipsoidObject* e = ellipsoid(self);
     const auto kernel = ORBALIS_METHOD_KERNEL(e, c_lla_from_pos);
-    const int single = is_single_vector(r);
+    Py_ssize_t n;
+    const int single = single_vector_or_rows(r, false, n);
     if (single < 0) return method_error(qualname);
     char* data;
     if (single) {
@@ -219,9 +215,6 @@ PyObject* lla_from_pos(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         if (PyErr_Occurred()) return method_error(qualname);
         return result.release();
     }
-    if (!check_rows_of_three(r)) return method_error(qualname);
-    const Py_ssize_t n = batch_length(r);
-    if (n < 0) return method_error(qualname);
     Ref result = new_records(kLLALayout, n, data);
     if (!result) return method_error(qualname);
     auto* records = reinterpret_cast<LLA*>(data);

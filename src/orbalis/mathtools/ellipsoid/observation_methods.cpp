@@ -77,11 +77,11 @@ PyObject* aer_coords(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     LLA lla_obs{obs[0], obs[1], obs[2]};
     EllipsoidObject* e = as_ellipsoid(self);
     const EllipsoidKernels& kernels = *e->__pyx_vtab;
-    const int one_dimensional = ndim_equals(r_target, 1);
-    if (one_dimensional < 0) return method_error(qualname);
+    Py_ssize_t n;
+    const int single = single_vector_or_rows(r_target, true, n);
+    if (single < 0) return method_error(qualname);
     char* data;
-    if (one_dimensional) {
-        if (assertions_enabled() && !check(is_single_vector(r_target))) return method_error(qualname);
+    if (single) {
         Ref result = new_records(kAERLayout, 1, data);
         double v[3];
         if (!result || !read_vector(r_target, v)) return method_error(qualname);
@@ -89,9 +89,6 @@ PyObject* aer_coords(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (PyErr_Occurred()) return method_error(qualname);
         return result.release();
     }
-    if (!check_rows_of_three(r_target)) return method_error(qualname);
-    const Py_ssize_t n = batch_length(r_target);
-    if (n < 0) return method_error(qualname);
     Ref result = new_records(kAERLayout, n, data);
     if (!result) return method_error(qualname);
     auto* records = reinterpret_cast<AER*>(data);
@@ -136,11 +133,11 @@ PyObject* surf_pos_of_ray_first_intersection(PyObject* self, PyObject* const* ar
     if (assertions_enabled() && !check(is_single_vector(r_source))) return method_error(qualname);
     double source[3];
     if (!read_vector(r_source, source)) return method_error(qualname);
-    const int one_dimensional = ndim_equals(u_ray, 1);
-    if (one_dimensional < 0) return method_error(qualname);
+    Py_ssize_t n;
+    const int single = single_vector_or_rows(u_ray, true, n);
+    if (single < 0) return method_error(qualname);
     double* out;
-    if (one_dimensional) {
-        if (assertions_enabled() && !check(is_single_vector(u_ray))) return method_error(qualname);
+    if (single) {
         double u[3], r_surf[3];
         if (!read_vector(u_ray, u)) return method_error(qualname);
         kernel(e, source, u, r_surf);
@@ -150,9 +147,6 @@ PyObject* surf_pos_of_ray_first_intersection(PyObject* self, PyObject* const* ar
         std::memcpy(out, r_surf, sizeof r_surf);
         return result.release();
     }
-    if (!check_rows_of_three(u_ray)) return method_error(qualname);
-    const Py_ssize_t n = batch_length(u_ray);
-    if (n < 0) return method_error(qualname);
     Ref result;
     bool ok;
     if (kernel == &c_surf_pos_of_ray_first_intersection<EllipsoidObject>) {
