@@ -215,4 +215,21 @@ inline PyObject* create_module_once(bool& initialised, PyObject* spec, PyModuleD
     return module;
 }
 
+// The module definition of an orbalis extension: multi-phase initialisation running
+// `Exec` on the new module, whose creation refuses a second initialisation. Called once,
+// from the module's PyInit function.
+template <int (*Exec)(PyObject*)>
+PyObject* init_module(const char* name, const char* doc, PyMethodDef* methods = nullptr) {
+    static bool initialised = false;
+    static PyModuleDef_Slot slots[] = {
+        {Py_mod_create, reinterpret_cast<void*>(+[](PyObject* spec, PyModuleDef* def) {
+             return create_module_once(initialised, spec, def);
+         })},
+        {Py_mod_exec, reinterpret_cast<void*>(Exec)},
+        {0, nullptr},
+    };
+    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, doc, 0, methods, slots, nullptr, nullptr, nullptr};
+    return PyModuleDef_Init(&def);
+}
+
 }  // namespace orbalis::py

@@ -23,7 +23,6 @@ using ellipsoid::LLA;
 using ellipsoid::SurfCoord;
 using py::Ref;
 
-bool initialised = false;
 PyTypeObject* ellipsoid_type = nullptr;  // owned for the life of the process
 
 // -- arguments ------------------------------------------------------------------------------
@@ -377,7 +376,6 @@ int exec_module(PyObject* module) {
     return PyModule_AddObjectRef(module, "InstrumentedEllipsoid", instrumented.get());
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef* def) { return py::create_module_once(initialised, spec, def); }
 
 PyMethodDef module_methods[] = {
     {"lla_from_pos", as_cfunction(lla_from_pos), METH_FASTCALL,
@@ -403,27 +401,14 @@ PyMethodDef module_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(create_module)},
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_kernels",
-    "Plain native loops over the Ellipsoid kernel table and an instrumented native subclass,\n"
-    "for benchmarks and tests. Inputs are C-contiguous float64 arrays or record arrays of the\n"
-    "exact record sizes; outputs are written in place.",
-    0,
-    module_methods,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
-
 }  // namespace
 }  // namespace orbalis::testing
 
-PyMODINIT_FUNC PyInit__kernels() { return PyModuleDef_Init(&orbalis::testing::module_def); }
+PyMODINIT_FUNC PyInit__kernels() {
+    return orbalis::py::init_module<orbalis::testing::exec_module>(
+        "_kernels",
+        "Plain native loops over the Ellipsoid kernel table and an instrumented native subclass,\n"
+        "for benchmarks and tests. Inputs are C-contiguous float64 arrays or record arrays of the\n"
+        "exact record sizes; outputs are written in place.",
+        orbalis::testing::module_methods);
+}

@@ -23,7 +23,6 @@ constexpr long long kChecksumMd5 = 0xf4e554c;
 constexpr const char* kIncompatibleChecksums =
     "Incompatible checksums (0x%x vs (0x1dc0ed3, 0xe2bddd5, 0xf4e554c) = (frame, time))";
 
-bool initialised = false;
 
 // Everything bound at initialisation. The module can only be initialised once per
 // process, so these live (and are never released) for the life of the process.
@@ -829,33 +828,16 @@ int exec_module(PyObject* module) {
     return bound.unpickle_state ? 0 : -1;
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef* def) {
-    return py::create_module_once(initialised, spec, def);
-}
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(create_module)},
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "orbalis.satellite.satellite",
-    "Time-tagged satellite state.\n\n"
-    "``Satellite`` holds a satellite's current epoch. ``State`` pairs a reference frame with a\n"
-    "time, and ``StateVector`` adds N positions and velocities (N-by-3 float64 arrays viewed\n"
-    "in place, never copied) that convert to other frames with ``to_frame`` or by reading an\n"
-    "attribute named after a frame (``sv.ITRF``).",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
 
 }  // namespace
 }  // namespace orbalis::satellite
 
-PyMODINIT_FUNC PyInit_satellite() { return PyModuleDef_Init(&orbalis::satellite::module_def); }
+PyMODINIT_FUNC PyInit_satellite() {
+    return orbalis::py::init_module<orbalis::satellite::exec_module>(
+        "orbalis.satellite.satellite",
+        "Time-tagged satellite state.\n\n"
+        "``Satellite`` holds a satellite's current epoch. ``State`` pairs a reference frame with a\n"
+        "time, and ``StateVector`` adds N positions and velocities (N-by-3 float64 arrays viewed\n"
+        "in place, never copied) that convert to other frames with ``to_frame`` or by reading an\n"
+        "attribute named after a frame (``sv.ITRF``).");
+}

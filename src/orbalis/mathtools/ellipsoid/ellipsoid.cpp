@@ -11,7 +11,6 @@ namespace orbalis::ellipsoid {
 const EllipsoidKernels kKernelTable = make_kernel_table<EllipsoidObject>();
 
 namespace {
-bool initialised = false;
 
 const char* const kArgNames[] = {"Re", "f"};
 
@@ -200,33 +199,16 @@ int exec_module(PyObject* module) {
     return added;
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef* def) {
-    return py::create_module_once(initialised, spec, def);
-}
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(create_module)},
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "ellipsoid",
-    "Geometry on a reference ellipsoid of revolution.\n\n"
-    "The ``Ellipsoid`` type converts between geodetic latitude, reduced latitude, surface\n"
-    "coordinates, geodetic coordinates (lat, lon, alt) and Cartesian positions, builds local\n"
-    "East-North-Up frames, observes targets as azimuth, elevation and range, and intersects\n"
-    "rays with the surface. Angles are radians; lengths are in the unit of ``Re``.",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
 
 }  // namespace
 }  // namespace orbalis::ellipsoid
 
-PyMODINIT_FUNC PyInit_ellipsoid() { return PyModuleDef_Init(&orbalis::ellipsoid::module_def); }
+PyMODINIT_FUNC PyInit_ellipsoid() {
+    return orbalis::py::init_module<orbalis::ellipsoid::exec_module>(
+        "ellipsoid",
+        "Geometry on a reference ellipsoid of revolution.\n\n"
+        "The ``Ellipsoid`` type converts between geodetic latitude, reduced latitude, surface\n"
+        "coordinates, geodetic coordinates (lat, lon, alt) and Cartesian positions, builds local\n"
+        "East-North-Up frames, observes targets as azimuth, elevation and range, and intersects\n"
+        "rays with the surface. Angles are radians; lengths are in the unit of ``Re``.");
+}

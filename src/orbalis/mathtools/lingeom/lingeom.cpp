@@ -15,7 +15,6 @@ using py::Ref;
 // The module namespace, in which the array kernels look up `numpy` at each call. Set once
 // by module execution; the module lives until the process ends.
 PyObject* module_dict = nullptr;
-bool initialised = false;
 
 // `numpy.zeros(shape=shape, dtype=numpy.double)`, looked up through the module namespace
 // (then the built-ins) like a global name of Python code.
@@ -162,32 +161,15 @@ int exec_module(PyObject* module) {
     return 0;
 }
 
-PyObject* create_module(PyObject* spec, PyModuleDef* def) {
-    return py::create_module_once(initialised, spec, def);
-}
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(create_module)},
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "lingeom",
-    "Native 3-vector kernels for other extension modules.\n\n"
-    "Nothing here is callable from Python: the kernels are published in the dict\n"
-    "``__pyx_capi__`` (kernel name -> capsule whose name is the C signature string) and are\n"
-    "called directly by the native modules that bind them.",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
 
 }  // namespace
 }  // namespace orbalis::lingeom
 
-PyMODINIT_FUNC PyInit_lingeom() { return PyModuleDef_Init(&orbalis::lingeom::module_def); }
+PyMODINIT_FUNC PyInit_lingeom() {
+    return orbalis::py::init_module<orbalis::lingeom::exec_module>(
+        "lingeom",
+        "Native 3-vector kernels for other extension modules.\n\n"
+        "Nothing here is callable from Python: the kernels are published in the dict\n"
+        "``__pyx_capi__`` (kernel name -> capsule whose name is the C signature string) and are\n"
+        "called directly by the native modules that bind them.");
+}

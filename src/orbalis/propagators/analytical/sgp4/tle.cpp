@@ -53,7 +53,6 @@ PyObject* g_str_strip = nullptr;
 PyObject* g_str_upper = nullptr;
 PyObject* g_kwnames_format = nullptr;  // ("format",)
 locale_t g_c_locale = static_cast<locale_t>(nullptr);
-bool g_initialised = false;
 
 // Python's `str.strip()` on ASCII text removes exactly these characters.
 constexpr bool is_ascii_space(unsigned char c) noexcept {
@@ -355,28 +354,11 @@ int tle_exec(PyObject* module) {
     return 0;
 }
 
-PyObject* tle_create(PyObject* spec, PyModuleDef* def) {
-    return orbalis::py::create_module_once(g_initialised, spec, def);
-}
-
-PyModuleDef_Slot tle_module_slots[] = {
-    {Py_mod_create, reinterpret_cast<void*>(tle_create)},
-    {Py_mod_exec, reinterpret_cast<void*>(tle_exec)},
-    {0, nullptr},
-};
-
-PyModuleDef tle_module = {
-    PyModuleDef_HEAD_INIT,
-    "orbalis.propagators.analytical.sgp4.tle",
-    "Two-Line Element set records: the TLE type.",
-    0,
-    nullptr,
-    tle_module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_tle(void) { return PyModuleDef_Init(&tle_module); }
+PyMODINIT_FUNC PyInit_tle() {
+    return orbalis::py::init_module<tle_exec>(
+        "orbalis.propagators.analytical.sgp4.tle",
+        "Two-Line Element set records: the TLE type.");
+}
