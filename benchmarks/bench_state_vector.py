@@ -17,28 +17,17 @@ Run: python benchmarks/bench_state_vector.py [N]
 from __future__ import annotations
 
 import sys
-import time
 
 import numpy as np
+from _harness import ns_per_item
 
 from orbalis.frames.frames import GCRF, ITRF, Frame
 from orbalis.satellite.satellite import StateVector
 from orbalis.time.time import Time
 
 
-def us_per_call(func, repeat=5, min_time=0.2):
-    func()
-    best = float("inf")
-    for _ in range(repeat):
-        loops, start = 0, time.perf_counter()
-        while True:
-            func()
-            loops += 1
-            elapsed = time.perf_counter() - start
-            if elapsed >= min_time:
-                break
-        best = min(best, elapsed / loops)
-    return best * 1e6
+def us_per_call(func):
+    return ns_per_item(func, 1) / 1e3
 
 
 class PythonStateVector:
