@@ -475,8 +475,8 @@ inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
     if (!PyArray_DescrConverter(dtype, &descr)) return {};
     // A dtype's layout cannot change once made, so the dtype last found valid for this
     // record is remembered and not checked again (renaming fields does not matter: names
-    // are not compared).
-    thread_local PyArray_Descr* last_valid[4] = {};
+    // are not compared). Methods run holding the interpreter lock, which guards this memo.
+    static PyArray_Descr* last_valid[4] = {};
     PyArray_Descr*& known = last_valid[index];
     if (descr != known) {
         if (!check_record_layout(descr, layout)) {
