@@ -6,6 +6,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
+from orbalis._testing import ArrayLike
 from orbalis.datamodel import LLA_dtype, SurfCoord_dtype
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 
@@ -360,19 +361,6 @@ def test_keywords_and_empty_batches():
 
 
 # -- typed reads against the item protocol -------------------------------------------------
-
-
-class ArrayLike:
-    """Exposes only ndim, shape and item access, so every element goes through __getitem__."""
-
-    def __init__(self, array):
-        self._array = np.asarray(array)
-        self.ndim = self._array.ndim
-        self.shape = self._array.shape
-
-    def __getitem__(self, index):
-        item = self._array[index]
-        return ArrayLike(item) if isinstance(item, np.ndarray) else item
 
 
 def variants(array):

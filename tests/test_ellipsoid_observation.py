@@ -5,7 +5,7 @@ import math
 import numpy as np
 import pytest
 
-from orbalis._testing import _kernels
+from orbalis._testing import ArrayLike, _kernels
 from orbalis.datamodel import AER_dtype, ENU_dtype
 from orbalis.mathtools.ellipsoid import ellipsoid as ellipsoid_module
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
@@ -38,18 +38,6 @@ def observers_and_targets(n, seed):
     lat, lon = rng.uniform(-1.5, 1.5, n), rng.uniform(-np.pi, np.pi, n)
     targets = rng.normal(size=(n, 3)) * rng.uniform(1e3, 4e7, (n, 1))
     return lat, lon, rng.uniform(-500.0, 9000.0, n), targets
-
-
-class ArrayLike:
-    """Exposes only ndim, shape and item access, so every element goes through __getitem__."""
-
-    def __init__(self, array):
-        self._array = np.asarray(array)
-        self.ndim, self.shape = self._array.ndim, self._array.shape
-
-    def __getitem__(self, index):
-        item = self._array[index]
-        return ArrayLike(item) if isinstance(item, np.ndarray) else item
 
 
 # -- local ENU frame -----------------------------------------------------------------------
