@@ -251,9 +251,11 @@ class StrSubclass(str):
         ((ISS1,), {"line3": ISS2}, "keyword argument 'line3'"),
     ],
 )
-def test_wrong_arguments(args, kwargs, match):
+@pytest.mark.parametrize("cls", [TLE, type("SubTLE", (TLE,), {})], ids=["exact", "subclass"])
+def test_wrong_arguments(cls, args, kwargs, match):
+    # The exact type and a subclass are called along different paths.
     with pytest.raises(TypeError, match=match):
-        TLE(*args, **kwargs)
+        cls(*args, **kwargs)
 
 
 # -- type behaviour ---------------------------------------------------------------------
