@@ -414,42 +414,6 @@ def test_typed_columns_match_the_item_protocol(dtype):
     )
 
 
-def test_short_rows_under_optimisation_raise_index_error(python_subprocess):
-    out = python_subprocess(
-        """
-        import numpy as np
-        from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
-        e = Ellipsoid(1.0, 0.5)
-        class Rows:
-            ndim, shape = 2, (2, 3)
-            def __getitem__(self, j):
-                return np.zeros(2)
-        for label, call in [
-            ("typed", lambda: e.lla_from_pos(np.zeros((4, 2)))),
-            ("generic", lambda: e.lla_from_pos(Rows())),
-            ("solve", lambda: e.solve_reduced_lat_equation(np.zeros((3, 1)))),
-            ("surf", lambda: e.surf_coord_from_surf_pos(np.zeros(2))),
-            ("columns", lambda: e.surf_pos_from_surf_coord(np.zeros(5), np.zeros(4))),
-        ]:
-            try:
-                call()
-                print(label, "ok")
-            except IndexError:
-                print(label, "IndexError")
-        print(e.surf_coord_from_surf_pos(np.array([1.0, 0.0, 0.0, 9.0])).shape)
-        """,
-        "-O",
-    ).stdout.splitlines()
-    assert out == [
-        "typed IndexError",
-        "generic IndexError",
-        "solve IndexError",
-        "surf IndexError",
-        "columns IndexError",
-        "(1,)",
-    ]
-
-
 def test_kernel_traceback_names_survive_batches():
     class Exploding:
         def __float__(self):

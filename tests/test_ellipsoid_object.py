@@ -196,24 +196,64 @@ def test_errors_carry_traceback_entries_for_method_and_kernel():
 
 
 def test_optimized_interpreter_skips_assertions(python_subprocess):
+    # Without the shape assertions, short inputs fail on item access (IndexError) in the
+    # typed and the item-protocol paths alike, and surplus columns and elements are ignored.
     out = python_subprocess(
         """
         import numpy as np
         from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
         e = Ellipsoid(-1.0, 2.0)
         print(e.Re, e.f, e.Rp)
-        e = Ellipsoid(1.0, 0.5)
-        for call in (lambda: e.lla_from_pos(np.zeros((2, 2))),
-                     lambda: e.pos_from_lla(np.zeros(3), np.zeros(2), np.zeros(3))):
+        e = Ellipsoid(1.0, 0.1)
+        class Rows:
+            ndim, shape = 2, (2, 3)
+            def __getitem__(self, j):
+                return np.zeros(2)
+        for call in [
+            lambda: e.lla_from_pos(np.zeros((4, 2))),
+            lambda: e.lla_from_pos(Rows()),
+            lambda: e.solve_reduced_lat_equation(np.zeros((3, 1))),
+            lambda: e.surf_coord_from_surf_pos(np.zeros(2)),
+            lambda: e.surf_pos_from_surf_coord(np.zeros(5), np.zeros(4)),
+            lambda: e.pos_from_lla(np.zeros(3), np.zeros(2), np.zeros(3)),
+            lambda: e.aer_coords(np.ones((4, 2)), 0, 0, 0),
+            lambda: e.aer_coords(Rows(), 0, 0, 0),
+            lambda: e.aer_coords(np.ones(2), 0, 0, 0),
+            lambda: e.surf_pos_of_ray_first_intersection(np.ones(2), np.ones(3)),
+            lambda: e.surf_pos_of_ray_first_intersection(np.ones(3), np.ones((3, 1))),
+            lambda: e.surf_pos_of_ray_first_intersection(np.ones(3), np.ones(2)),
+            lambda: e.enu(np.ones(5), np.ones(4)),
+        ]:
             try:
                 call()
+                print("ok")
             except IndexError:
                 print("IndexError")
-        print(e.lla_from_pos(np.ones((2, 5)))["alt"].shape)
+        r = np.arange(8.0).reshape(2, 4) + 2
+        narrow = r[:, :3].copy()
+        print(e.lla_from_pos(r).tobytes() == e.lla_from_pos(narrow).tobytes())
+        print(e.aer_coords(r, 0, 0, 0).tobytes() == e.aer_coords(narrow, 0, 0, 0).tobytes())
+        print(e.surf_coord_from_surf_pos(np.array([1.0, 0.0, 0.0, 9.0])).shape)
+        u = np.array([-1.0, 0, 0, 5])
+        print(e.surf_pos_of_ray_first_intersection([3.0, 0, 0, 9], u).tolist())
+        print(e.enu(np.zeros(3), np.zeros(4)).shape)
+        try:
+            e.enu(np.zeros((2, 2)), np.zeros((2, 2)))
+        except ValueError:
+            print("enu 2-d ValueError")
         """,
         "-O",
-    ).stdout.split()
-    assert out == ["-1.0", "2.0", "1.0", "IndexError", "IndexError", "(2,)"]
+    ).stdout.splitlines()
+    assert out == [
+        "-1.0 2.0 1.0",
+        *["IndexError"] * 13,
+        "True",
+        "True",
+        "(1,)",
+        "[1.0, 0.0, 0.0]",
+        "(3,)",
+        "enu 2-d ValueError",
+    ]
 
 
 IMPORT_WITH_STAND_IN = """
