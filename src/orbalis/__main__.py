@@ -60,15 +60,24 @@ def _demo_optional(title, func, *args) -> None:
 def _observation(wgs84, lat, lon, alt):
     import numpy as np
 
+    names = ["400 km above Lille", "geostationary, 10 deg E"]
     targets = wgs84.pos_from_lla(
-        np.radians([50.0, 45.0]), np.radians([2.3522, 10.0]), np.array([400e3, 35786e3])
+        np.radians([50.63, 0.0]), np.radians([3.06, 10.0]), np.array([400e3, 35786e3])
     )
     aer = wgs84.aer_coords(targets, lat, lon, alt)
-    return [
-        f"target {i}: azimuth {math.degrees(a['azimuth']):8.3f} deg, elevation "
+    lines = [
+        f"{name:24s} azimuth {math.degrees(a['azimuth']):8.3f} deg, elevation "
         f"{math.degrees(a['elevation']):7.3f} deg, range {a['range'] / 1e3:10.3f} km"
-        for i, a in enumerate(aer)
+        for name, a in zip(names, aer, strict=True)
     ]
+    # Looking straight down from the first target meets the ground right below it.
+    down = -wgs84.enu(np.radians(50.63), np.radians(3.06))["u_up"][0]
+    ground = wgs84.lla_from_pos(wgs84.surf_pos_of_ray_first_intersection(targets[0], down))[0]
+    lines.append(
+        f"nadir of the first target: lat {math.degrees(ground['lat']):.6f} lon "
+        f"{math.degrees(ground['lon']):.6f} alt {ground['alt']:.3e} m"
+    )
+    return lines
 
 
 ISS = (
