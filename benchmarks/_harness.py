@@ -21,13 +21,20 @@ def ns_per_item(func, n_items: int, repeat: int = 5, min_time: float = 0.2) -> f
     return best * 1e9 / n_items
 
 
-def print_table(title: str, rows: list[tuple[str, float | None]], reference: str) -> None:
-    """Prints `rows` (label, ns per item) with each row's ratio to the row named `reference`."""
+def print_table(
+    title: str,
+    rows: list[tuple[str, float | None]],
+    reference: str,
+    unit: str = "ns/item",
+    label_width: int = 44,
+) -> None:
+    """Prints `rows` (label, time per item in `unit`) with each row's ratio to the row named
+    `reference`."""
     ref = dict(rows)[reference]
     print(f"\n{title}")
-    print(f"{'':44s} {'ns/item':>12s} {'vs ' + reference:>22s}")
+    print(f"{'':{label_width}s} {unit:>12s} {'vs ' + reference:>22s}")
     for label, value in rows:
         if value is None:
-            print(f"{label:44s} {'n/a':>12s}")
+            print(f"{label:{label_width}s} {'n/a':>12s}")
         else:
-            print(f"{label:44s} {value:12.1f} {value / ref:21.2f}x")
+            print(f"{label:{label_width}s} {value:12.2f} {value / ref:21.2f}x")

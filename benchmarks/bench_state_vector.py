@@ -19,7 +19,7 @@ from __future__ import annotations
 import sys
 
 import numpy as np
-from _harness import ns_per_item
+from _harness import ns_per_item, print_table
 
 from orbalis.frames.frames import GCRF, ITRF, Frame
 from orbalis.satellite.satellite import StateVector
@@ -45,14 +45,7 @@ class PythonStateVector:
 
 
 def table(title, rows, reference):
-    ref = dict(rows)[reference]
-    print(f"\n{title}")
-    print(f"{'':52s} {'us/call':>10s} {'vs ' + reference:>28s}")
-    for label, value in rows:
-        if value is None:
-            print(f"{label:52s} {'n/a':>10s}")
-        else:
-            print(f"{label:52s} {value:10.2f} {value / ref:27.2f}x")
+    print_table(title, rows, reference, unit="us/call", label_width=52)
 
 
 def main(n):
