@@ -155,43 +155,48 @@ bool observer(PyObject* const* args, LLA& lla) {
            (lla.alt = PyFloat_AsDouble(args[2]), !PyErr_Occurred());
 }
 
-// aer_coords(e, r (n, 3) float64, lat, lon, alt, out (n,) AER records): the c_aer_coords
-// slot per target, the observer recomputed each time.
-PyObject* aer_coords(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+// The arguments of the aer loops: e, r (n, 3) float64, lat, lon, alt, out (n,) AER records.
+struct AerArguments {
     EllipsoidObject* e;
     const EllipsoidKernels* k;
     Buffer r, out;
     LLA lla;
-    if (!check_nargs("aer_coords", nargs, 6) || !(k = table_of(args[0], e)) ||
-        !r.acquire(args[1], "r", false, 3 * sizeof(double), true) || !observer(args + 2, lla) ||
-        !out.acquire(args[5], "out", true, sizeof(AER), false, r.items(3 * sizeof(double))))
-        return nullptr;
-    const Py_ssize_t n = r.items(3 * sizeof(double));
-    double* rows = r.as<double>();
-    AER* records = out.as<AER>();
-    for (Py_ssize_t i = 0; i < n; ++i) k->c_aer_coords(e, rows + 3 * i, lla, records + i);
+    Py_ssize_t n;
+    double* rows;
+    AER* records;
+};
+
+bool parse_aer(const char* name, PyObject* const* args, Py_ssize_t nargs, AerArguments& a) {
+    if (!check_nargs(name, nargs, 6) || !(a.k = table_of(args[0], a.e)) ||
+        !a.r.acquire(args[1], "r", false, 3 * sizeof(double), true) || !observer(args + 2, a.lla) ||
+        !a.out.acquire(args[5], "out", true, sizeof(AER), false, a.r.items(3 * sizeof(double))))
+        return false;
+    a.n = a.r.items(3 * sizeof(double));
+    a.rows = a.r.as<double>();
+    a.records = a.out.as<AER>();
+    return true;
+}
+
+// aer_coords(e, r, lat, lon, alt, out): the c_aer_coords slot per target, the observer
+// recomputed each time.
+PyObject* aer_coords(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    AerArguments a;
+    if (!parse_aer("aer_coords", args, nargs, a)) return nullptr;
+    for (Py_ssize_t i = 0; i < a.n; ++i) a.k->c_aer_coords(a.e, a.rows + 3 * i, a.lla, a.records + i);
     return finish();
 }
 
 // aer_from_observer(e, r, lat, lon, alt, out): as aer_coords, with the observer's position
 // and frame computed once by the table's slots.
 PyObject* aer_from_observer(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    EllipsoidObject* e;
-    const EllipsoidKernels* k;
-    Buffer r, out;
-    LLA lla;
-    if (!check_nargs("aer_from_observer", nargs, 6) || !(k = table_of(args[0], e)) ||
-        !r.acquire(args[1], "r", false, 3 * sizeof(double), true) || !observer(args + 2, lla) ||
-        !out.acquire(args[5], "out", true, sizeof(AER), false, r.items(3 * sizeof(double))))
-        return nullptr;
-    const Py_ssize_t n = r.items(3 * sizeof(double));
-    double* rows = r.as<double>();
-    AER* records = out.as<AER>();
+    AerArguments a;
+    if (!parse_aer("aer_from_observer", args, nargs, a)) return nullptr;
     double r_obs[3];
     ENU_Frame enu_obs;
-    k->c_pos_from_lla(e, lla, r_obs);
-    k->c_enu(e, SurfCoord{lla.lat, lla.lon}, &enu_obs);
-    for (Py_ssize_t i = 0; i < n; ++i) ellipsoid::aer_from_observer(e, rows + 3 * i, r_obs, &enu_obs, records + i);
+    a.k->c_pos_from_lla(a.e, a.lla, r_obs);
+    a.k->c_enu(a.e, SurfCoord{a.lla.lat, a.lla.lon}, &enu_obs);
+    for (Py_ssize_t i = 0; i < a.n; ++i)
+        ellipsoid::aer_from_observer(a.e, a.rows + 3 * i, r_obs, &enu_obs, a.records + i);
     return finish();
 }
 
