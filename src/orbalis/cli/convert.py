@@ -1,0 +1,170 @@
+"""``orbalis convert``: stream CSV rows between ECEF and geodetic coordinates.
+
+The input is read in chunks of rows, each converted by one call of the vectorised
+``orbalis.geodesy`` functions, so memory stays bounded whatever the length of the input.
+Every input column is written out unchanged, followed by the converted columns; numbers are
+written in Python's shortest round-trip form, so no digit is lost.
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import itertools
+import sys
+
+import numpy as np
+
+HELP = "convert CSV rows between ECEF (x,y,z) and geodetic (lat,lon,alt) coordinates"
+EPILOG = """\
+examples:
+  orbalis convert ecef2geodetic points.csv > geodetic.csv
+  orbalis convert geodetic2ecef --rad --ellipsoid grs80 sites.csv
+  cat points.csv | orbalis convert ecef2geodetic --xyz X,Y,Z --a 6378137 --f 0.0033528 -
+
+The first line of the input names the columns; x, y, z and alt are in metres, lat and lon in
+degrees (or radians with --rad).  The output repeats every input column and appends the
+converted ones.  A malformed row stops the conversion with its line number (exit status 1).
+"""
+
+CHUNK_ROWS = 65536
+DIRECTIONS = {
+    # direction: (names option read, names option written)
+    "ecef2geodetic": ("xyz", "lla"),
+    "geodetic2ecef": ("lla", "xyz"),
+}
+
+
+def _names(text: str) -> list[str]:
+    names = [n.strip() for n in text.split(",")]
+    if len(names) != 3 or not all(names):
+        raise argparse.ArgumentTypeError(f"expected three column names, got {text!r}")
+    return names
+
+
+def add_parser(subparsers, name):
+    parser = subparsers.add_parser(name, help=HELP, description=HELP + ".", epilog=EPILOG,
+                                   formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("direction", choices=sorted(DIRECTIONS))
+    parser.add_argument("file", metavar="FILE|-", nargs="?", default="-",
+                        help="input CSV file, or - for stdin (the default)")
+    parser.add_argument("--xyz", type=_names, default=["x", "y", "z"], metavar="X,Y,Z",
+                        help="names of the ECEF columns (default x,y,z)")
+    parser.add_argument("--lla", type=_names, default=["lat", "lon", "alt"],
+                        metavar="LAT,LON,ALT", help="names of the geodetic columns "
+                        "(default lat,lon,alt)")
+    unit = parser.add_mutually_exclusive_group()
+    unit.add_argument("--deg", dest="deg", action="store_true", default=True,
+                      help="latitude and longitude in degrees (the default)")
+    unit.add_argument("--rad", dest="deg", action="store_false", help="... in radians")
+    parser.add_argument("--ellipsoid", metavar="NAME",
+                        help="ellipsoid by name, case-insensitive (default wgs84)")
+    parser.add_argument("--a", type=float, metavar="METRES", help="semi-major axis, with --f")
+    parser.add_argument("--f", type=float, metavar="FLATTENING", help="flattening, with --a")
+    parser.set_defaults(run=run)
+
+
+def _ellipsoid(args):
+    from . import CommandError
+
+    if (args.a is None) != (args.f is None):
+        raise CommandError("--a and --f go together")
+    if args.a is not None:
+        if args.ellipsoid is not None:
+            raise CommandError("give either --ellipsoid or --a/--f, not both")
+        from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+
+        try:
+            return Ellipsoid(args.a, args.f)
+        except (ValueError, AssertionError) as exc:
+            raise CommandError(f"--a {args.a} --f {args.f} is not an ellipsoid: {exc}") from None
+    if args.ellipsoid is None:
+        return None
+    from orbalis import geodesy
+
+    try:  # resolve the name now, so a typo is reported before any input is read
+        geodesy.geodetic2ecef(0.0, 0.0, 0.0, ell=args.ellipsoid)
+    except ValueError as exc:
+        raise CommandError(str(exc)) from None
+    return args.ellipsoid
+
+
+def _progress(stream):
+    if not sys.stderr.isatty():
+        return None
+    from tqdm import tqdm
+
+    name = "stdin" if stream is sys.stdin else getattr(stream, "name", "input")
+    return tqdm(desc=f"converting {name}", unit=" rows", unit_scale=True, file=sys.stderr)
+
+
+def _columns(chunk, index, first_line):
+    """Three float64 columns of the rows of `chunk`; CommandError naming the first bad row."""
+    from . import CommandError
+
+    try:
+        cells = [[row[i] for i in index] for row in chunk]
+        return np.array(cells, dtype=np.float64).T
+    except (IndexError, ValueError):
+        pass
+    width = max(index) + 1
+    for k, row in enumerate(chunk):
+        line = first_line + k
+        if len(row) < width:
+            raise CommandError(f"line {line}: expected at least {width} fields, got {len(row)}")
+        for i in index:
+            try:
+                float(row[i])
+            except ValueError:
+                raise CommandError(f"line {line}: {row[i]!r} is not a number") from None
+    raise AssertionError("unreachable: a chunk failed but none of its rows did")
+
+
+def run(args) -> int:
+    from orbalis import geodesy
+
+    from . import CommandError
+
+    read_names, write_names = (getattr(args, n) for n in DIRECTIONS[args.direction])
+    convert = getattr(geodesy, args.direction)
+    ell = _ellipsoid(args)
+    try:
+        stream = sys.stdin if args.file == "-" else open(args.file, newline="")  # noqa: SIM115
+    except OSError as exc:
+        raise CommandError(f"cannot read {args.file}: {exc.strerror or exc}") from None
+    with stream:
+        reader = csv.reader(stream)
+        header = next(reader, None)
+        if header is None:
+            raise CommandError("the input is empty: expected a header line naming the columns")
+        missing = [n for n in read_names if n not in header]
+        if missing:
+            raise CommandError(f"no column {', '.join(map(repr, missing))} in the header "
+                               f"{','.join(header)!r}")
+        clash = [n for n in write_names if n in header]
+        if clash:
+            raise CommandError(f"the input already has a column {clash[0]!r}; name the "
+                               "converted columns with --xyz or --lla")
+        index = [header.index(n) for n in read_names]
+        writer = csv.writer(sys.stdout, lineterminator="\n")
+        writer.writerow(header + write_names)
+        bar = _progress(stream)
+        try:
+            while True:
+                first_line = reader.line_num + 1
+                chunk = list(itertools.islice(reader, CHUNK_ROWS))
+                if not chunk:
+                    break
+                a, b, c = _columns(chunk, index, first_line)
+                out = convert(a, b, c, ell=ell, deg=args.deg)
+                writer.writerows(row + [p, q, r] for row, p, q, r in
+                                 zip(chunk, *(np.asarray(o).tolist() for o in out),
+                                     strict=True))
+                if bar is not None:
+                    bar.update(len(chunk))
+        except csv.Error as exc:
+            raise CommandError(f"line {reader.line_num}: {exc}") from None
+        finally:
+            if bar is not None:
+                bar.close()
+    return 0
