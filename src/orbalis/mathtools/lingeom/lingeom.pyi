@@ -1,0 +1,7 @@
+"""Type stub of the 3-vector kernel module: its kernels are for native code only."""
+
+from typing import Any
+
+import numpy
+
+__pyx_capi__: dict[str, Any]
