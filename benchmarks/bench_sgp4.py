@@ -73,8 +73,12 @@ def catalogue(count: int) -> list[tuple[str, str]]:
         line1, line2 = PUBLISHED[i % len(PUBLISHED)]
         satno = f"{i + 1:05d}"
         day = 1.0 + (i * 0.012345678901) % 2.0
-        sets.append((f"{line1[:2]}{satno}{line1[7:18]}22{day:012.8f}{line1[32:]}",
-                     f"{line2[:2]}{satno}{line2[7:]}"))
+        sets.append(
+            (
+                f"{line1[:2]}{satno}{line1[7:18]}22{day:012.8f}{line1[32:]}",
+                f"{line2[:2]}{satno}{line2[7:]}",
+            )
+        )
     return sets
 
 
@@ -101,8 +105,11 @@ def main() -> None:
         ("orbalis propagate_catalogue, 1 thread", ns_per_item(ours(1), items, 3)),
         ("orbalis propagate_catalogue, 2 threads", ns_per_item(ours(2), items, 3)),
     ]
-    print_table(f"{count} sets x {n_epochs} epochs (ns per satellite-epoch)", rows,
-                "sgp4 SatrecArray.sgp4(jd, fr)")
+    print_table(
+        f"{count} sets x {n_epochs} epochs (ns per satellite-epoch)",
+        rows,
+        "sgp4 SatrecArray.sgp4(jd, fr)",
+    )
     ref = rows[0][1]
     print(f"speed-up: 1 thread {ref / rows[1][1]:.2f}x, 2 threads {ref / rows[2][1]:.2f}x")
 
@@ -111,12 +118,17 @@ def main() -> None:
     one = sats[0]
     t1 = Time(np.full(n, 2459582.5), np.arange(n) / 86400.0, format="jd")
     rows = [
-        ("propagate_catalogue([sat], time, threads=1)",
-         ns_per_item(lambda: propagate_catalogue([one], t1, threads=1), n, 3)),
+        (
+            "propagate_catalogue([sat], time, threads=1)",
+            ns_per_item(lambda: propagate_catalogue([one], t1, threads=1), n, 3),
+        ),
         ("SGP4.propagate(time)", ns_per_item(lambda: one.propagate(t1), n, 3)),
     ]
-    print_table(f"one satellite x {n} epochs (ns per epoch)", rows,
-                "propagate_catalogue([sat], time, threads=1)")
+    print_table(
+        f"one satellite x {n} epochs (ns per epoch)",
+        rows,
+        "propagate_catalogue([sat], time, threads=1)",
+    )
 
     line1, line2 = sets[0]
     tle = tles[0]

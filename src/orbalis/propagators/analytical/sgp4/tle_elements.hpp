@@ -182,15 +182,12 @@ inline bool read_satnum(const char* line, const Field& f, long& out, FieldError&
 }
 
 // A field in the "assumed decimal point" exponent form: [sign]ddddd[sign]d, read as
-// [sign]0.ddddd times 10 to the exponent (nddot and bstar). Blank reads as zero.
+// [sign]0.ddddd times 10 to the exponent (nddot and bstar).
 inline bool read_exponent_form(const char* line, const Field& f, double& out,
                                FieldError& err) noexcept {
     char buf[32];
     char* s = const_cast<char*>(take(line, f, buf));
-    if (*s == '\0') {
-        out = 0.0;
-        return true;
-    }
+    if (*s == '\0') return fail(err, f, "is blank", line);
     const size_t n = std::strlen(s);
     // the exponent's sign is the last + or - past the first character
     size_t k = n;
@@ -272,7 +269,7 @@ inline bool read_tle_fields(const char* line1, const char* line2, TLEFields& out
             out.epoch_jd2 = strtod_l(frac, nullptr, c_locale());
         }
     }
-    if (!read_decimal(line1, kColNdot, true, true, out.ndot, err)) return false;
+    if (!read_decimal(line1, kColNdot, true, false, out.ndot, err)) return false;
     if (!read_exponent_form(line1, kColNddot, out.nddot, err)) return false;
     if (!read_exponent_form(line1, kColBstar, out.bstar, err)) return false;
     if (!read_integer(line1, kColElementNumber, true, out.element_number, err)) return false;
