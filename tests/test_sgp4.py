@@ -409,3 +409,29 @@ def test_resonance_integrator_gives_the_same_bits_in_any_order():
     r, v, _ = sat.propagate_minutes(times)
     for i, t in enumerate(times):
         assert sat.propagate_minutes(t)[0].tobytes() == r[i].tobytes()
+
+
+def test_mutated_lines_either_parse_or_raise_value_error():
+    # single-character damage anywhere in either line: a clean refusal or a usable model
+    rng = np.random.default_rng(2006)
+    alphabet = list("0123456789 .+-AEIOXZaz\t#")
+    outcomes = set()
+    for _ in range(3000):
+        lines = [ISS1, ISS2]
+        k = rng.integers(2)
+        col = rng.integers(len(lines[k]))
+        lines[k] = put(lines[k], col + 1, str(rng.choice(alphabet)))
+        try:
+            tle = TLE(*lines)
+        except ValueError:  # the record's own epoch reading (a day of 264E51782528)
+            continue
+        try:
+            sat = SGP4(tle)
+        except ValueError as exc:
+            assert "SGP4: TLE element " in str(exc)
+            outcomes.add("refused")
+            continue
+        r, v, code = sat.propagate_minutes(np.array([0.0, 720.0]))
+        assert (np.isfinite(r).all() and np.isfinite(v).all()) or code.any()
+        outcomes.add("parsed")
+    assert outcomes == {"refused", "parsed"}

@@ -39,7 +39,6 @@ PyObject* g_str_jd2 = nullptr;
 PyObject* g_str_scale = nullptr;
 PyObject* g_str_utc = nullptr;
 PyObject* g_kwnames_format = nullptr;  // ("format",)
-PyObject* g_str_jd = nullptr;
 
 const char* const kGravityNames[] = {"wgs72old", "wgs72", "wgs84"};
 
@@ -423,9 +422,6 @@ PyObject* sgp4_propagate_minutes(PyObject* op, PyObject* const* args, Py_ssize_t
     return PyTuple_Pack(3, r.get(), v.get(), codes.get());
 }
 
-const char* const kPropagateAnnotations[] = {"time", "Time", "errors", "bool", "return",
-                                             "StateVector | tuple[StateVector, ndarray]",
-                                             nullptr};
 constexpr const char* kPropagateDoc =
     "SGP4.propagate(self, time: Time, *, errors: bool = False) -> StateVector\n"
     "\n"
@@ -436,8 +432,6 @@ constexpr const char* kPropagateDoc =
     "array: 0 success, 1 mean eccentricity out of range, 2 mean motion below zero, 3\n"
     "perturbed eccentricity out of range, 4 semi-latus rectum below zero, 6 decayed.";
 
-const char* const kMinutesAnnotations[] = {"tsince", "float | ndarray[double]", "return",
-                                           "tuple[ndarray, ndarray, ndarray]", nullptr};
 constexpr const char* kMinutesDoc =
     "SGP4.propagate_minutes(self, tsince: float | ndarray[double]) -> tuple[ndarray, "
     "ndarray, ndarray]\n"
@@ -668,7 +662,7 @@ int sgp4_exec(PyObject* module) {
         const char* text;
     } strings[] = {{&g_str_teme, "TEME"}, {&g_str_line1, "line1"}, {&g_str_line2, "line2"},
                    {&g_str_jd1, "jd1"},   {&g_str_jd2, "jd2"},     {&g_str_scale, "scale"},
-                   {&g_str_utc, "utc"},   {&g_str_jd, "jd"}};
+                   {&g_str_utc, "utc"}};
     for (auto& s : strings) {
         *s.slot = PyUnicode_InternFromString(s.text);
         if (!*s.slot) return -1;

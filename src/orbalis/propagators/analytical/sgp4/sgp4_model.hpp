@@ -292,6 +292,7 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
     constexpr double znl = 1.5835218e-4, zns = 1.19459e-5;  // lunar, solar mean motions
     const double nm = m.no_unkozai;
     const double em = c.em, emsq = c.emsq, sinim = c.sinim, cosim = c.cosim;
+    // em is the epoch eccentricity here (the secular change is applied at propagation)
     const double inclm = m.inclo;
 
     m.irez = 0;
@@ -417,7 +418,6 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
         m.xlamo = std::fmod(m.mo + m.nodeo + m.argpo - theta, kTwoPi);
         m.xfact = m.mdot + xpidot - rptim + m.dmdt + m.domdt + m.dnodt - m.no_unkozai;
     }
-    (void)em;
 }
 
 // Lunar-solar long-period periodics added to the mean elements (STR#3 "DPPER", with the
@@ -721,7 +721,8 @@ inline int propagate(const Model& m, double t, double r[3], double v[3],
     const Gravity& g = m.g;
     const double nan = std::nan("");
     r[0] = r[1] = r[2] = v[0] = v[1] = v[2] = nan;
-    if (!(t == t)) return kMeanEccentricity;  // unreachable for callers that screen NaN
+    // a NaN time has no mean elements: reported as the mean-element failure
+    if (!(t == t)) return kMeanEccentricity;
 
     // secular gravity and atmospheric drag
     const double xmdf = m.mo + m.mdot * t;

@@ -229,6 +229,14 @@ inline bool read_exponent_form(const char* line, const Field& f, double& out,
     return true;
 }
 
+// `prefix` then `text` into `out` of `size` bytes, cut to fit and NUL-terminated.
+inline void prefixed(char* out, size_t size, const char* prefix, const char* text) noexcept {
+    size_t n = 0;
+    for (const char* p = prefix; *p && n + 1 < size; ++p) out[n++] = *p;
+    for (const char* p = text; *p && n + 1 < size; ++p) out[n++] = *p;
+    out[n] = '\0';
+}
+
 inline bool in_range(double x, double lo, double hi) noexcept { return x >= lo && x <= hi; }
 
 }  // namespace detail
@@ -243,8 +251,7 @@ inline bool read_tle_fields(const char* line1, const char* line2, TLEFields& out
     if (!read_satnum(line1, kColSatnum1, out.satnum, err)) return false;
     out.classification = std::strlen(line1) >= 8 ? line1[7] : ' ';
     const char* desg = take(line1, kColIntldesg, buf);
-    std::memset(out.intldesg, 0, sizeof(out.intldesg));
-    std::strncpy(out.intldesg, desg, sizeof(out.intldesg) - 1);
+    prefixed(out.intldesg, sizeof(out.intldesg), "", desg);
 
     if (!read_integer(line1, kColEpochYear, false, year, err)) return false;
     if (!read_decimal(line1, kColEpochDay, false, false, out.epoch_day, err)) return false;
@@ -264,8 +271,8 @@ inline bool read_tle_fields(const char* line1, const char* line2, TLEFields& out
         const char* point = std::strchr(day, '.');
         out.epoch_jd2 = 0.0;
         if (point) {
-            char frac[24] = "0";
-            std::strncat(frac, point, sizeof(frac) - 2);
+            char frac[24];
+            prefixed(frac, sizeof(frac), "0", point);
             out.epoch_jd2 = strtod_l(frac, nullptr, c_locale());
         }
     }
@@ -287,8 +294,8 @@ inline bool read_tle_fields(const char* line1, const char* line2, TLEFields& out
         if (*e == '\0') return fail(err, kColEccentricity, "is blank", line2);
         for (const char* p = e; *p; ++p)
             if (!is_digit(*p)) return fail(err, kColEccentricity, "must lie in [0, 1)", line2);
-        char text[16] = ".";
-        std::strncat(text, e, sizeof(text) - 2);
+        char text[16];
+        prefixed(text, sizeof(text), ".", e);
         out.eccentricity = strtod_l(text, nullptr, c_locale());
     }
     if (!read_decimal(line2, kColArgPerigee, false, false, out.arg_perigee, err)) return false;
