@@ -312,6 +312,13 @@ def test_blank_optional_fields_read_as_zero():
         (lambda: SGP4(TLE(ISS1, ISS2)).propagate_minutes("x"), ValueError, "float"),
         (lambda: propagate_catalogue([5], Time("2024")), TypeError, r"sources\[0\]"),
         (lambda: propagate_catalogue("abc", Time("2024")), TypeError, "got a str"),
+        (
+            lambda: propagate_catalogue(
+                [TLE(ISS1, ISS2), TLE(ISS1, put(ISS2, 53, "-1"))], Time("2024")
+            ),
+            ValueError,
+            r"sources\[1\]: SGP4: TLE element mean_motion",
+        ),
         (lambda: propagate_catalogue([], Time("2024"), threads=0), ValueError, "positive"),
         (lambda: propagate_catalogue([], Time("2024"), threads=1.5), TypeError, "positive"),
     ],
@@ -327,6 +334,7 @@ def test_blank_optional_fields_read_as_zero():
         "bad-minutes",
         "bad-source",
         "str-sources",
+        "refused-source",
         "zero-threads",
         "float-threads",
     ],
@@ -356,9 +364,15 @@ def test_propagate_shapes_units_and_failures():
     # the same epochs as a string and in another scale give the same rows
     sv = sat.propagate(Time(e, scale="tai"))
     np.testing.assert_allclose(sv.r, one.r, rtol=0, atol=1e-6)
-    # a NaN time is refused by the model as a NaN row
-    r, v, code = sat.propagate_minutes(np.nan)
-    assert np.isnan(r).all() and np.isnan(v).all() and code != 0
+
+
+@pytest.mark.parametrize("satnum", ["00005", "08195", "23599"], ids=["near", "12h", "24h"])
+@pytest.mark.parametrize("t", [np.nan, np.inf, -np.inf, 1e12], ids=["nan", "inf", "-inf", "1e12"])
+def test_times_without_a_model_state_are_refused_not_hung(satnum, t):
+    # non-finite times, and resonant orbits thousands of years out, end at once with code 1
+    line1, line2, _ = next(c for c in VERIFICATION if c[0][2:7] == satnum)
+    r, v, code = SGP4(TLE(line1, line2)).propagate_minutes(t)
+    assert np.isnan(r).all() and np.isnan(v).all() and code == 1
 
 
 def test_decayed_rows_are_nan_in_state_vectors_and_kept_by_the_model_interface():

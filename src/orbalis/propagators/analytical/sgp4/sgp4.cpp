@@ -552,7 +552,18 @@ PyObject* propagate_catalogue(PyObject*, PyObject* const* args, Py_ssize_t nargs
             sat = Ref::borrow(item);
         } else if (PyObject_HasAttr(item, g_str_line1) && PyObject_HasAttr(item, g_str_line2)) {
             sat = Ref::steal(sgp4_create(g_sgp4_type, item, model::GravityModel::wgs72, 'i'));
-            if (!sat) return nullptr;
+            if (!sat) {
+                // name the source that was refused
+                if (PyErr_ExceptionMatches(PyExc_ValueError)) {
+                    PyObject *type, *value, *tb;
+                    PyErr_Fetch(&type, &value, &tb);
+                    PyErr_NormalizeException(&type, &value, &tb);
+                    Ref t = Ref::steal(type), val = Ref::steal(value), trace = Ref::steal(tb);
+                    PyErr_Format(PyExc_ValueError, "propagate_catalogue: sources[%zd]: %S", i,
+                                 val.get());
+                }
+                return nullptr;
+            }
         } else {
             PyErr_Format(PyExc_TypeError,
                          "propagate_catalogue: sources[%zd] must be a TLE or an SGP4, got %.200s",

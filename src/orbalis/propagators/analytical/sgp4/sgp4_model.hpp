@@ -22,6 +22,10 @@ constexpr double kX2o3 = 2.0 / 3.0;
 constexpr double kTemp4 = 1.5e-12;
 // Minutes per day.
 constexpr double kMinPerDay = 1440.0;
+// Resonant orbits are integrated from epoch in 720 min steps, so the work grows with the
+// time from epoch; beyond this many minutes (about 190 years) the model is refused rather
+// than left to run for minutes on one call.
+constexpr double kMaxResonanceMinutes = 1.0e8;
 
 // Earth gravity model: the zonal harmonics and the gravitational parameter the elements
 // were fitted with (Rev. 2006, Appendix: WGS-72 is the set the element sets assume).
@@ -714,15 +718,18 @@ inline int initialise(Model& m, const Elements& el, GravityModel which, bool afs
 
 // Position (km) and velocity (km/s) in TEME at `t` minutes since epoch. Returns 0 or an
 // Error number; for errors 1 to 4 r and v are NaN, for 6 (decayed) they hold the state
-// the model computed. `rs` carries the resonance integrator between calls of one
+// the model computed. A non-finite t, or a resonant orbit more than kMaxResonanceMinutes
+// from epoch, gives error 1. `rs` carries the resonance integrator between calls of one
 // satellite (start each sequence with a default Resonance).
 inline int propagate(const Model& m, double t, double r[3], double v[3],
                      Resonance& rs) noexcept {
     const Gravity& g = m.g;
     const double nan = std::nan("");
     r[0] = r[1] = r[2] = v[0] = v[1] = v[2] = nan;
-    // a NaN time has no mean elements: reported as the mean-element failure
-    if (!(t == t)) return kMeanEccentricity;
+    // a NaN or infinite time has no mean elements: reported as the mean-element failure
+    // (the resonance integration would never reach an infinite time)
+    if (!std::isfinite(t)) return kMeanEccentricity;
+    if (m.irez != 0 && std::fabs(t) > kMaxResonanceMinutes) return kMeanEccentricity;
 
     // secular gravity and atmospheric drag
     const double xmdf = m.mo + m.mdot * t;
