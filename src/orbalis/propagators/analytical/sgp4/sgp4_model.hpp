@@ -173,15 +173,19 @@ inline void deep_common(double epoch, double ep, double argpp, double tc, double
 
     // lunar orbit at the epoch: node, inclination to the equator, and mean longitude
     c.day = epoch + 18261.5 + tc / 1440.0;  // days since 1900 Jan 0.5
+    // longitude of the lunar node, rad, at 1900 Jan 0.5 and its rate in rad/day
     const double xnodce = std::fmod(4.5236020 - 9.2422029e-4 * c.day, kTwoPi);
     const double stem = std::sin(xnodce), ctem = std::cos(xnodce);
+    // cosine of the lunar inclination to the equator: cos(eps)cos(i_moon) and
+    // sin(eps)sin(i_moon) with eps the obliquity and i_moon 5.145 deg to the ecliptic
     const double zcosil = 0.91375164 - 0.03568096 * ctem;
     const double zsinil = std::sqrt(1.0 - zcosil * zcosil);
-    const double zsinhl = 0.089683511 * stem / zsinil;
+    const double zsinhl = 0.089683511 * stem / zsinil;  // sin(i_moon) times node sine
     const double zcoshl = std::sqrt(1.0 - zsinhl * zsinhl);
+    // longitude of the lunar perigee, rad, and its rate, rad/day
     c.gam = 5.8351514 + 0.0019443680 * c.day;
-    double zx = 0.39785416 * stem / zsinil;
-    const double zy = zcoshl * ctem + 0.91744867 * zsinhl * stem;
+    double zx = 0.39785416 * stem / zsinil;  // sin(eps)
+    const double zy = zcoshl * ctem + 0.91744867 * zsinhl * stem;  // cos(eps)
     zx = std::atan2(zx, zy);
     zx = c.gam + zx - xnodce;
     const double zcosgl = std::cos(zx), zsingl = std::sin(zx);
@@ -280,7 +284,9 @@ inline void deep_common(double epoch, double ep, double argpp, double tc, double
             m.xh3 = -2.0 * s2 * (z23 - z21);
         }
     }
-    // mean anomalies of the moon and the sun at epoch, rad
+    // mean anomalies of the moon (mean longitude 4.7199672 rad at 1900 Jan 0.5, rate
+    // 0.22997150 rad/day, less the perigee) and of the sun (6.2565837 rad, 0.017201977
+    // rad/day) at epoch
     m.zmol = std::fmod(4.7199672 + 0.22997150 * c.day - c.gam, kTwoPi);
     m.zmos = std::fmod(6.2565837 + 0.017201977 * c.day, kTwoPi);
 }
@@ -288,7 +294,8 @@ inline void deep_common(double epoch, double ep, double argpp, double tc, double
 // Deep-space secular rates and resonance coefficients (STR#3 "DEEP" initialisation,
 // Rev. 2006 ordering).
 inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) noexcept {
-    // geopotential resonance coefficients (STR#3): Q22, Q31, Q33 and the root terms
+    // geopotential resonance coefficients (STR#3), dimensionless: Q22, Q31, Q33 for the
+    // one-day resonance, the root terms (tesseral harmonic amplitudes) for the half day
     constexpr double q22 = 1.7891679e-6, q31 = 2.1460748e-6, q33 = 2.2123015e-7;
     constexpr double root22 = 1.7891679e-6, root44 = 7.3636953e-9, root54 = 2.1765803e-9;
     constexpr double root32 = 3.7393792e-7, root52 = 1.1428639e-7;
@@ -299,6 +306,8 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
     // em is the epoch eccentricity here (the secular change is applied at propagation)
     const double inclm = m.inclo;
 
+    // resonance bands, rad/min: 0.8 to 1.2 rev/day (synchronous); 1.89 to 2.12 rev/day
+    // with eccentricity of 0.5 or more (half-day, Molniya-like)
     m.irez = 0;
     if (nm < 0.0052359877 && nm > 0.0034906585) m.irez = 1;
     if (nm >= 8.26e-3 && nm <= 9.24e-3 && em >= 0.5) m.irez = 2;
@@ -309,7 +318,7 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
     const double sls = -zns * c.ss3 * (c.sz1 + c.sz3 - 14.0 - 6.0 * emsq);
     const double sghs = c.ss4 * zns * (c.sz31 + c.sz33 - 6.0);
     double shs = -zns * c.ss2 * (c.sz21 + c.sz23);
-    // 3 degrees of the equator (or of retrograde equatorial) the node rate is not defined
+    // within 3 deg (5.2359877e-2 rad) of an equatorial orbit the node rate is not defined
     if (inclm < 5.2359877e-2 || inclm > kPi - 5.2359877e-2) shs = 0.0;
     if (sinim != 0.0) shs = shs / sinim;
     const double sgs = sghs - cosim * shs;
@@ -333,7 +342,8 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
     const double aonv = std::pow(nm / m.g.xke, kX2o3);
 
     if (m.irez == 2) {
-        // half-day resonance: the eccentricity functions G (STR#3), fitted in two ranges
+        // half-day resonance: the eccentricity functions G (STR#3), dimensionless
+        // polynomials fitted over two eccentricity ranges
         const double cosisq = cosim * cosim;
         const double e = m.ecco, esq = eccsq;
         const double eoc = e * esq;
@@ -366,7 +376,7 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
             g521 = -51752.104 + 218913.95 * e - 309468.16 * esq + 146349.42 * eoc;
             g532 = -40023.880 + 170470.89 * e - 242699.48 * esq + 115605.82 * eoc;
         }
-        // inclination functions F
+        // inclination functions F, dimensionless
         const double sini2 = sinim * sinim;
         const double f220 = 0.75 * (1.0 + 2.0 * cosim + cosisq);
         const double f221 = 1.5 * sini2;
@@ -497,6 +507,8 @@ inline void deep_periodics(const Model& m, double t, double& ep, double& inclp, 
 // Deep-space secular terms and the resonance integration to t (STR#3 "DPSEC").
 inline void deep_secular(const Model& m, double t, Resonance& rs, double& em, double& argpm,
                          double& inclm, double& mm, double& nodem, double& nm) noexcept {
+    // phase angles, rad, of the one-day resonance terms (fasx) and of the half-day
+    // tesseral terms (g, the longitudes of the harmonics' axes) (STR#3)
     constexpr double fasx2 = 0.13130908, fasx4 = 2.8843198, fasx6 = 0.37448087;
     constexpr double g22 = 5.7686396, g32 = 0.95240898, g44 = 1.8014998;
     constexpr double g52 = 1.0508330, g54 = 4.4108898;
