@@ -439,7 +439,8 @@ constexpr const char* kMinutesDoc =
     "The model's own interface: (r, v, codes) at `tsince` minutes since epoch, in km and\n"
     "km/s in TEME, r and v of shape tsince.shape + (3,). codes are the model's error numbers\n"
     "(an int for a float tsince); for codes 1 to 4 r and v are NaN, for 6 (decayed) they\n"
-    "hold the state the model computed.";
+    "hold the state the model computed. A NaN or infinite tsince, or a resonant (12 h or\n"
+    "24 h) orbit more than 1e8 minutes from epoch, gives code 1.";
 
 // ---- catalogue ----------------------------------------------------------------------------
 
