@@ -117,9 +117,9 @@ inline int bind_arguments(const char* fname, PyObject* const* args, Py_ssize_t n
                           PyObject* kwnames, const char* const* names, Py_ssize_t required,
                           Py_ssize_t total, PyObject** out) {
     if (nargs > total) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %s %zd positional argument%s (%zd given)",
-                     fname, required == total ? "exactly" : "at most", total,
-                     total == 1 ? "" : "s", nargs);
+        PyErr_Format(PyExc_TypeError, "%s() takes %s %zd positional argument%s (%zd given)", fname,
+                     required == total ? "exactly" : "at most", total, total == 1 ? "" : "s",
+                     nargs);
         return -1;
     }
     for (Py_ssize_t i = 0; i < total; ++i) out[i] = i < nargs ? args[i] : nullptr;
@@ -162,8 +162,8 @@ inline int bind_arguments(const char* fname, PyObject* args, PyObject* kwargs,
         return bind_arguments(fname, reinterpret_cast<PyTupleObject*>(args)->ob_item, nargs,
                               nullptr, names, required, total, out);
     if (nargs + nkw > 16) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd arguments (%zd given)", fname,
-                     total, nargs + nkw);
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd arguments (%zd given)", fname, total,
+                     nargs + nkw);
         return -1;
     }
     PyObject* flat[16];

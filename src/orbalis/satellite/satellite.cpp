@@ -27,7 +27,6 @@ constexpr long long kChecksumMd5 = 0xf4e554c;
 constexpr const char* kIncompatibleChecksums =
     "Incompatible checksums (0x%x vs (0x1dc0ed3, 0xe2bddd5, 0xf4e554c) = (frame, time))";
 
-
 // Everything bound at initialisation. The module can only be initialised once per
 // process, so these references live (and are never released) for the life of the process.
 bool g_assertions_enabled = true;
@@ -149,9 +148,8 @@ int apply_state(PyObject* self, PyObject* state) {
     }
     const Py_ssize_t n = PyTuple_GET_SIZE(state);
     if (n < 2) {
-        PyErr_Format(PyExc_TypeError,
-                     "State state tuple must hold (frame, time), got %zd item%s", n,
-                     n == 1 ? "" : "s");
+        PyErr_Format(PyExc_TypeError, "State state tuple must hold (frame, time), got %zd item%s",
+                     n, n == 1 ? "" : "s");
         return -1;
     }
     PyObject* frame = PyTuple_GET_ITEM(state, 0);
@@ -263,8 +261,8 @@ PyObject* unpickle_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         return nullptr;
     }
     // State.__new__(type) applies the interpreter's checks that `type` allocates as a State.
-    Ref self = Ref::steal(PyObject_CallMethodOneArg(reinterpret_cast<PyObject*>(g_state_type),
-                                                    g_names.new_, a[0]));
+    Ref self = Ref::steal(
+        PyObject_CallMethodOneArg(reinterpret_cast<PyObject*>(g_state_type), g_names.new_, a[0]));
     if (!self) return nullptr;
     PyObject* state = a[2];
     if (state != Py_None) {
@@ -366,8 +364,7 @@ PyObject* sv_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // A call of the type itself, without building the argument tuple and dict of tp_new (and
 // the initialiser call that would follow). The interpreter uses it for StateVector only:
 // a subclass, which may define __new__ or __init__, is called the usual way.
-PyObject* sv_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                        PyObject* kwnames) {
+PyObject* sv_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     PyObject* a[4];
     if (py::bind_arguments("StateVector", args, PyVectorcall_NARGS(nargsf), kwnames,
                            kStateVectorArgs, 3, 4, a) < 0)
@@ -416,9 +413,9 @@ PyObject* view_as_array(const Float64View2D& view) {
                                        : Ref::steal(PyMemoryView_FromObject(exporter));
     if (!base) return nullptr;
     npy_intp strides[2] = {view.stride[0], view.stride[1]};
-    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE),
-                                                2, dims, strides, view.data,
-                                                NPY_ARRAY_WRITEABLE, nullptr));
+    Ref array =
+        Ref::steal(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE), 2, dims,
+                                        strides, view.data, NPY_ARRAY_WRITEABLE, nullptr));
     if (!array) return nullptr;
     // SetBaseObject takes over the reference, also when it fails.
     if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), base.release()) < 0)
@@ -522,8 +519,7 @@ PyObject* sv_to_frame(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     // The same frame object: a new state vector on the same memory, no transformation.
     if (target.get() == s->frame) return call_state_vector(s->time, r.get(), v.get(), s->frame);
     PyObject* call_args[] = {s->frame, target.get(), s->time, r.get(), v.get()};
-    Ref result =
-        Ref::steal(PyObject_VectorcallMethod(g_names.transform_to, call_args, 5, nullptr));
+    Ref result = Ref::steal(PyObject_VectorcallMethod(g_names.transform_to, call_args, 5, nullptr));
     if (!result) return nullptr;
     Ref new_r, new_v;
     if (!unpack_pair(result.get(), new_r, new_v)) return nullptr;
@@ -585,10 +581,9 @@ PyObject* sv_repr(PyObject* self) {
     const int entered = Py_ReprEnter(self);
     if (entered != 0) return entered > 0 ? PyUnicode_FromString("...") : nullptr;
     const StateVectorObject* sv = as_sv(self);
-    PyObject* text = PyUnicode_FromFormat("<%s of %zd epoch%s in frame %R at time %R>",
-                                          _PyType_Name(Py_TYPE(self)), sv->r.extent[0],
-                                          sv->r.extent[0] == 1 ? "" : "s", sv->base.frame,
-                                          sv->base.time);
+    PyObject* text = PyUnicode_FromFormat(
+        "<%s of %zd epoch%s in frame %R at time %R>", _PyType_Name(Py_TYPE(self)), sv->r.extent[0],
+        sv->r.extent[0] == 1 ? "" : "s", sv->base.frame, sv->base.time);
     Py_ReprLeave(self);
     return text;
 }
@@ -690,8 +685,8 @@ int satellite_set_time(PyObject* self, PyObject* value, void*) {
 PyObject* satellite_repr(PyObject* self) {
     const int entered = Py_ReprEnter(self);
     if (entered != 0) return entered > 0 ? PyUnicode_FromString("...") : nullptr;
-    PyObject* text = PyUnicode_FromFormat("%s(time=%R)", _PyType_Name(Py_TYPE(self)),
-                                          as_satellite(self)->time);
+    PyObject* text =
+        PyUnicode_FromFormat("%s(time=%R)", _PyType_Name(Py_TYPE(self)), as_satellite(self)->time);
     Py_ReprLeave(self);
     return text;
 }
@@ -752,8 +747,8 @@ constexpr const char* kSatelliteDoc =
 // Every type can be subclassed from Python and takes part in garbage collection. The types
 // are immutable, as built-in types are: their methods and properties cannot be replaced,
 // since the module's own code calls them (`r`, `v` and `to_frame` among them).
-constexpr unsigned long kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE |
-                                     Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE;
+constexpr unsigned long kTypeFlags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE;
 
 template <class Fn>
 void* slot(Fn fn) {
@@ -802,21 +797,19 @@ PyType_Slot satellite_slots[] = {
 
 PyType_Spec state_spec = {py::dotted<kModule, "State">, sizeof(StateObject), 0, kTypeFlags,
                           state_slots};
-PyType_Spec sv_spec = {py::dotted<kModule, "StateVector">, sizeof(StateVectorObject), 0,
-                       kTypeFlags, sv_slots};
+PyType_Spec sv_spec = {py::dotted<kModule, "StateVector">, sizeof(StateVectorObject), 0, kTypeFlags,
+                       sv_slots};
 PyType_Spec satellite_spec = {py::dotted<kModule, "Satellite">, sizeof(SatelliteObject), 0,
                               kTypeFlags, satellite_slots};
 
 // Creates a type (the globals keep it for the life of the process) and publishes it.
 PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyTypeObject* base = nullptr) {
-    auto* type = reinterpret_cast<PyTypeObject*>(
-        PyType_FromModuleAndSpec(module, spec, reinterpret_cast<PyObject*>(base)));
+    Ref type =
+        Ref::steal(PyType_FromModuleAndSpec(module, spec, reinterpret_cast<PyObject*>(base)));
     if (!type) return nullptr;
-    if (PyModule_AddObjectRef(module, _PyType_Name(type), reinterpret_cast<PyObject*>(type)) < 0) {
-        Py_DECREF(type);
-        return nullptr;
-    }
-    return type;
+    const char* name = _PyType_Name(reinterpret_cast<PyTypeObject*>(type.get()));
+    if (PyModule_AddObjectRef(module, name, type.get()) < 0) return nullptr;
+    return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
 int ready_types(PyObject* module) {
@@ -828,8 +821,8 @@ int ready_types(PyObject* module) {
     g_satellite_type = add_type(module, &satellite_spec);
     if (!g_satellite_type) return -1;
 
-    Ref method_type = Ref::steal(reinterpret_cast<PyObject*>(
-        py::make_annotated_method_type(py::dotted<kModule, "method">)));
+    Ref method_type = Ref::steal(
+        reinterpret_cast<PyObject*>(py::make_annotated_method_type(py::dotted<kModule, "method">)));
     if (!method_type) return -1;
     const py::AnnotatedMethodDef methods[] = {
         {"to_frame", sv_to_frame, kToFrameDoc, kToFrameAnnotations},

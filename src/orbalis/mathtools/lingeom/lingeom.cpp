@@ -51,16 +51,16 @@ bool take_double_view(Ref array, int ndim, const npy_intp* dims, ArrayView& view
     }
     auto* arr = reinterpret_cast<PyArrayObject*>(array.get());
     if (PyArray_NDIM(arr) != ndim) {
-        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)",
-                     ndim, PyArray_NDIM(arr));
+        PyErr_Format(PyExc_ValueError,
+                     "Buffer has wrong number of dimensions (expected %d, got %d)", ndim,
+                     PyArray_NDIM(arr));
         return false;
     }
     for (int d = 0; d < ndim; ++d) {
         if (PyArray_DIM(arr, d) != dims[d]) {
-            PyErr_Format(PyExc_ValueError,
-                         "numpy.zeros returned %zd elements in dimension %d, expected %zd",
-                         static_cast<Py_ssize_t>(PyArray_DIM(arr, d)), d,
-                         static_cast<Py_ssize_t>(dims[d]));
+            PyErr_Format(
+                PyExc_ValueError, "numpy.zeros returned %zd elements in dimension %d, expected %zd",
+                static_cast<Py_ssize_t>(PyArray_DIM(arr, d)), d, static_cast<Py_ssize_t>(dims[d]));
             return false;
         }
     }
@@ -181,7 +181,6 @@ int exec_module(PyObject* module) {
     g_module_dict = PyModule_GetDict(module);
     return 0;
 }
-
 
 }  // namespace
 }  // namespace orbalis::lingeom
