@@ -1,10 +1,13 @@
-// Owned references and small error helpers shared by every orbalis extension module.
+// Owned references and the small helpers shared by every orbalis extension module:
+// imports, argument binding, traceback entries, the pickling refusal, compile-time
+// qualified names and the module definition.
 //
 // A raw `PyObject*` is always borrowed. An owned reference lives in a `Ref`, which
 // replaces the manual Py_DECREF ladders of C extension code: it is move-only, and the
 // names of its constructors and accessors (`steal`, `borrow`, `release`) say at every
-// call who owns what. Nothing here throws; errors follow the C API convention (NULL or
-// -1 with a Python exception set).
+// call who owns what. An object slot of an extension type is a raw pointer that owns its
+// reference and is replaced with Py_XSETREF. Nothing here throws; errors follow the C API
+// convention (NULL or -1 with a Python exception set).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN

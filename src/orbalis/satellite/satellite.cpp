@@ -404,7 +404,9 @@ void sv_dealloc(PyObject* self) {
 // ndarray exporter is the base itself (NumPy collapses a chain of views to the array that
 // owns the data, so state vectors converted from state vectors never form a growing chain);
 // any other exporter is held through a memoryview, whose buffer export also stops a
-// resizable exporter such as a bytearray from moving the memory.
+// resizable exporter such as a bytearray from moving the memory. (Over a NumPy exporter the
+// result is an ordinary NumPy view: once the state vector is gone it has the protection of
+// NumPy's own views, which `resize(refcheck=False)` overrides.)
 PyObject* view_as_array(const Float64View2D& view) {
     npy_intp dims[2] = {view.extent[0], view.extent[1]};
     if (view.empty()) return PyArray_ZEROS(2, dims, NPY_DOUBLE, 0);
