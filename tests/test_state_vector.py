@@ -579,7 +579,11 @@ def test_numpy_memory_cannot_be_reallocated_under_a_state_vector(kind):
     assert owner.__array_interface__["data"][0] == data
     np.testing.assert_array_equal(sv.r, expected)
     del sv
-    owner.resize((1000, owner.shape[1]), refcheck=False)  # released with the state vector
+    assert weakref.getweakrefcount(owner) == 0  # released with the state vector
+    with pytest.raises(AssertionError):  # a failed construction releases its pins too
+        StateVector(epochs(4), r, v)
+    assert weakref.getweakrefcount(owner) == 0
+    owner.resize((1000, owner.shape[1]), refcheck=False)
     assert owner.shape[0] == 1000
 
 
