@@ -317,7 +317,9 @@ class Time:
     field out of range, a non-finite number, or an unknown format or scale.
     """
 
-    __slots__ = ("_jd1", "_jd2", "_scale")
+    # _floats holds (jd1, jd2) of a Time made by _from_normalised until _jd1/_jd2 are first
+    # read; every other Time sets _jd1 and _jd2 directly and leaves _floats unset.
+    __slots__ = ("_jd1", "_jd2", "_scale", "_floats")
     __hash__ = None  # element-wise equality, like an ndarray
 
     def __init__(self, value, value2=None, format=None, scale=None):
@@ -483,6 +485,36 @@ class Time:
         t._scale = scale
         t._jd1, t._jd2 = _readonly(jd1), _readonly(jd2)
         return t
+
+    @classmethod
+    def _from_normalised(cls, jd1, jd2, scale="utc"):
+        """A single-epoch Time from two floats already split as the constructor splits them
+        (jd1 whole, |jd2| <= 0.5, as _day_frac leaves them); nothing is checked.
+
+        The fast path of native callers that build one epoch at a time (TLE records): the
+        floats are kept and the read-only 0-d arrays are made on first use, so the result
+        behaves exactly as Time(jd1, jd2, format="jd", scale=scale) does.
+        """
+        t = object.__new__(cls)
+        t._scale = scale
+        t._floats = (jd1, jd2)
+        return t
+
+    def __getattr__(self, name):
+        # Reached only for a slot that is unset: the arrays of a Time made by _from_normalised.
+        if name == "_jd1" or name == "_jd2":
+            try:
+                jd1, jd2 = self._floats
+            except AttributeError:
+                pass
+            else:
+                a1 = np.array(jd1, dtype=np.float64)
+                a1.setflags(write=False)
+                a2 = np.array(jd2, dtype=np.float64)
+                a2.setflags(write=False)
+                self._jd1, self._jd2 = a1, a2
+                return a1 if name == "_jd1" else a2
+        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
 
     @classmethod
     def now(cls):
