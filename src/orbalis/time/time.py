@@ -261,6 +261,22 @@ def _finite_numbers(value, fmt):
     return a
 
 
+def _split_two_floats(a, b):
+    """(jd1, jd2) of the Julian date a + b (two finite floats), with the very operations of
+    _numbers and _day_frac on arrays, as Python float arithmetic (round() also rounds half
+    to even), so a scalar gives the bits an array would."""
+    s, e = _two_sum(a, b)
+    day = float(round(s))
+    frac = (s - day) + e
+    total, err = _two_sum(day, frac)
+    day = float(round(total))
+    extra, frac = _two_sum(total, -day)
+    frac = frac + (extra + err)
+    day = day + float(round(frac))
+    extra, frac = _two_sum(total, -day)
+    return day, frac + (extra + err)
+
+
 def _numbers(value, fmt, value2=None):
     """Two-part Julian date of numbers read as Julian dates or modified Julian dates.
 
@@ -317,9 +333,9 @@ class Time:
     field out of range, a non-finite number, or an unknown format or scale.
     """
 
-    # _floats holds (jd1, jd2) of a Time made by _from_normalised until _jd1/_jd2 are first
-    # read; every other Time sets _jd1 and _jd2 directly and leaves _floats unset.
-    __slots__ = ("_jd1", "_jd2", "_scale", "_floats")
+    # _f1 and _f2 hold the floats of a Time made by _from_normalised until _jd1 and _jd2
+    # are first read; every other Time sets _jd1 and _jd2 directly and leaves them unset.
+    __slots__ = ("_jd1", "_jd2", "_scale", "_f1", "_f2")
     __hash__ = None  # element-wise equality, like an ndarray
 
     def __init__(self, value, value2=None, format=None, scale=None):
@@ -360,7 +376,11 @@ class Time:
         scale = scale or "utc"
         self._scale = scale
         if value2 is not None:
-            jd1, jd2 = _numbers(value, format, value2)
+            if (type(value) is float and type(value2) is float and format == "jd"
+                    and abs(value) < 1e15 and abs(value2) < 1e15):  # also false for NaN
+                jd1, jd2 = _split_two_floats(value, value2)
+            else:
+                jd1, jd2 = _numbers(value, format, value2)
         elif format in ("jd", "mjd"):
             if type(value) is float and format == "jd" and value == value and abs(value) < 1e15:
                 # the common case of one Julian date as a float, without array round trips
@@ -497,14 +517,15 @@ class Time:
         """
         t = object.__new__(cls)
         t._scale = scale
-        t._floats = (jd1, jd2)
+        t._f1 = jd1
+        t._f2 = jd2
         return t
 
     def __getattr__(self, name):
         # Reached only for a slot that is unset: the arrays of a Time made by _from_normalised.
         if name == "_jd1" or name == "_jd2":
             try:
-                jd1, jd2 = self._floats
+                jd1, jd2 = self._f1, self._f2
             except AttributeError:
                 pass
             else:

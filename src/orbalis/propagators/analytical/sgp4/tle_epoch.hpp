@@ -33,15 +33,13 @@ constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // Splits `field` (a NUL-terminated day-of-year field of at most 12 characters) read as
 // strtod reads it in the "C" locale `c_locale`, so a garbled field still gives what strtod
-// makes of it (0 when it has no usable digits). When strtod consumes a plain decimal
-// (blanks, a sign, digits, a point, digits: every real TLE), the two parts come from the
-// digits themselves: whole days exactly, the fraction as one correctly rounded division of
-// two exact doubles. Other forms strtod accepts (an exponent, hexadecimal, infinity, NaN)
-// split its value, which is already exact in whatever digits it has.
+// makes of it (0 when it has no usable digits). When the field is a plain decimal (blanks,
+// a sign, digits, a point, digits: every real TLE), the two parts come from the digits
+// themselves: whole days exactly, the fraction as one correctly rounded division of two
+// exact doubles. strtod stops where that scan stops unless an exponent or a hexadecimal
+// prefix follows, or there is no digit at all (infinity, NaN, nothing); only then is strtod
+// called, and its value, exact in whatever digits it has, is split.
 inline DaySplit split_day_field(const char* field, locale_t c_locale) noexcept {
-    char* end = nullptr;
-    double value = strtod_l(field, &end, c_locale);
-
     const char* p = field;
     while (is_c_space(*p)) ++p;
     bool negative = *p == '-';
@@ -56,11 +54,14 @@ inline DaySplit split_day_field(const char* field, locale_t c_locale) noexcept {
             denominator *= 10;
         }
     }
-    if (digits > 0 && p == end) {
+    bool plain = digits > 0 && *p != 'e' && *p != 'E' && *p != 'x' && *p != 'X';
+    if (plain) {
         double w = static_cast<double>(whole);
         double f = static_cast<double>(numerator) / static_cast<double>(denominator);
         return negative ? DaySplit{-w, -f} : DaySplit{w, f};
     }
+    char* end = nullptr;
+    double value = strtod_l(field, &end, c_locale);
     if (!std::isfinite(value)) return {value, 0.0};
     double w = std::trunc(value);
     return {w, value - w};  // exact: both share the exponent range of value
