@@ -264,6 +264,15 @@ def test_checksum_against_sgp4():
     assert accepted > 20 and refused > 200, (accepted, refused)
 
 
+def test_satellite_numbers_padded_differently_are_the_same():
+    line1 = with_checksum(replace(ISS1, 3, "00005"))
+    line2 = with_checksum(replace(ISS2, 3, "    5"))
+    [(_, tle)] = load_quietly([line1, line2])
+    assert tle.satno == 5
+    with pytest.raises(ValueError, match="satellite numbers differ: '00005' on line 1, '6'"):
+        load_tles([line1, with_checksum(replace(ISS2, 3, "    6"))], strict=True)
+
+
 def test_names_keep_their_text(tmp_path):
     path = pathlib.Path(tmp_path) / "names.tle"
     path.write_text(

@@ -16,6 +16,8 @@ import re
 import warnings
 from collections.abc import Iterable
 
+import numpy as np
+
 from .tle import TLE
 
 __all__ = ["TLEFormatWarning", "load_tles"]
@@ -62,13 +64,22 @@ def _layout_regex(layout):
 
 
 _LAYOUT_RE = {number: _layout_regex(layout) for number, layout in _LAYOUT.items()}
+# Both lines of a set at once, line 2 repeating the satellite number of line 1: the test
+# every well-formed set passes in one call; a set that fails is then diagnosed line by line.
+_PAIR_RE = re.compile(
+    _LAYOUT_RE["1"].pattern.replace("[0-9A-Z ]" * 5, "([0-9A-Z ]{5})", 1)
+    + _LAYOUT_RE["2"].pattern.replace("[0-9A-Z ]" * 5, "\\1", 1),
+    re.ASCII,
+)
+
+# How a catalogue's lines, coded 1, 2 or n (a name), cut into sets: an optional name, line 1
+# and line 2; else a name with a line 1 or a line 2 alone, each a fault; else a lone name.
+_CUT_RE = re.compile("(n?)(12|1|2)|n")
 
 # Checksum: digits count their value, a minus sign counts 1, everything else 0.
-_CHECKSUM_VALUES = bytearray(256)
-for _digit in range(10):
-    _CHECKSUM_VALUES[ord("0") + _digit] = _digit
+_CHECKSUM_VALUES = np.zeros(256, dtype=np.int64)
+_CHECKSUM_VALUES[ord("0") : ord("9") + 1] = np.arange(10)
 _CHECKSUM_VALUES[ord("-")] = 1
-_CHECKSUM_VALUES = bytes(_CHECKSUM_VALUES)
 
 
 def _field_at(number, index):
@@ -97,26 +108,54 @@ def _layout_fault(number, line):
     return f"line {number} breaks the column layout"  # not reached: some column differs
 
 
-def _checksum_fault(number, line):
-    total = sum(line[:68].encode("ascii").translate(_CHECKSUM_VALUES)) % 10
+def _checksum_sums(lines):
+    """Modulo-10 checksums of columns 1-68 of equal-length ASCII lines, as an int array."""
+    if not lines:
+        return np.zeros(0, dtype=np.int64)
+    codes = np.frombuffer("".join(lines).encode("ascii"), dtype=np.uint8)
+    codes = codes.reshape(len(lines), _LINE_CHARS)
+    return _CHECKSUM_VALUES[codes[:, :68]].sum(axis=1) % 10
+
+
+def _checksum_fault(number, line, total):
     stated = int(line[68])
     if total != stated:
         return f"line {number} checksum is {stated}, but its columns 1-68 sum to {total} (mod 10)"
     return None
 
 
-def _set_fault(line1, line2):
-    """Why the pair is not a well-formed set, or None."""
+def _layout_or_number_fault(line1, line2):
+    """Why a pair that failed the one-call test is malformed (layout or satellite numbers), or
+    None when it is not (the checksums are still to be checked)."""
     for number, line in (("1", line1), ("2", line2)):
-        fault = _layout_fault(number, line) or _checksum_fault(number, line)
+        fault = _layout_fault(number, line)
         if fault:
             return fault
-    if line1[2:7] != line2[2:7]:
-        return (
-            f"satellite numbers differ: {line1[2:7].strip()!r} on line 1, "
-            f"{line2[2:7].strip()!r} on line 2"
+    first, second = line1[2:7].strip(), line2[2:7].strip()
+    if (first.lstrip("0") or "0") == (second.lstrip("0") or "0"):
+        return None  # the same number padded differently ("00005" and "    5")
+    return f"satellite numbers differ: {first!r} on line 1, {second!r} on line 2"
+
+
+def _set_faults(lines1, lines2):
+    """The fault of each set (lines1[k], lines2[k]), or None for a well-formed set."""
+    faults = [None] * len(lines1)
+    keep = []
+    match = _PAIR_RE.fullmatch
+    for k, (line1, line2) in enumerate(zip(lines1, lines2, strict=True)):
+        if len(line1) == _LINE_CHARS and match(line1 + line2) is not None:
+            keep.append(k)
+        else:
+            faults[k] = _layout_or_number_fault(line1, line2)
+            if faults[k] is None:
+                keep.append(k)
+    sums1 = _checksum_sums([lines1[k] for k in keep]).tolist()
+    sums2 = _checksum_sums([lines2[k] for k in keep]).tolist()
+    for k, total1, total2 in zip(keep, sums1, sums2, strict=True):
+        faults[k] = _checksum_fault("1", lines1[k], total1) or _checksum_fault(
+            "2", lines2[k], total2
         )
-    return None
+    return faults
 
 
 def _lines_of(source):
@@ -137,19 +176,17 @@ def _lines_of(source):
     return iter(source), lambda: None
 
 
-def _records(lines):
-    """(line number, stripped text) of each non-blank line, numbering every line from 1."""
-    out = []
-    for lineno, line in enumerate(lines, 1):
-        if not isinstance(line, str):
-            raise TypeError(
-                f"load_tles: line {lineno} is a {type(line).__name__}, not a str "
-                "(open files in text mode)"
-            )
-        text = line.strip()
-        if text:
-            out.append((lineno, text))
-    return out
+def _stripped_lines(lines):
+    """Every line of `lines` stripped of surrounding blanks (numbering is the list index + 1)."""
+    lines = list(lines)
+    if not all(type(line) is str for line in lines):
+        for lineno, line in enumerate(lines, 1):
+            if not isinstance(line, str):
+                raise TypeError(
+                    f"load_tles: line {lineno} is a {type(line).__name__}, not a str "
+                    "(open files in text mode)"
+                )
+    return list(map(str.strip, lines))
 
 
 def load_tles(source, *, strict=False) -> list[tuple[str | None, TLE]]:
@@ -172,47 +209,52 @@ def load_tles(source, *, strict=False) -> list[tuple[str | None, TLE]]:
     """
     lines, close = _lines_of(source)
     try:
-        records = _records(lines)
+        text = _stripped_lines(lines)
     finally:
         close()
 
-    def reject(lineno, reason):
-        message = f"TLE set at line {lineno}: {reason}"
+    # Pass 1: cut the lines into candidate sets and structural faults, in file order. Each
+    # non-blank line becomes one code letter ("1 " -> 1, "2 " -> 2, anything else a name n),
+    # and one regular expression over the codes cuts them the way a reader would: an
+    # optional name, then line 1 and line 2; whatever does not fit is a fault of its own,
+    # and the cut resumes right after it, so a good set is never swallowed by a bad one.
+    numbers = [i for i, line in enumerate(text, 1) if line]
+    lines = [text[i - 1] for i in numbers]
+    codes = "".join(["1" if s[:2] == "1 " else "2" if s[:2] == "2 " else "n" for s in lines])
+    # Parallel lists rather than a tuple per set: fewer objects for the garbage collector.
+    starts, names, found = [], [], []  # where each entry starts, its name, a set index or fault
+    lines1, lines2 = [], []
+    for m in _CUT_RE.finditer(codes):
+        p, named, kind = m.start(), m.group(1), m.group(2)
+        starts.append(numbers[p])
+        name = None
+        if named or kind is None:
+            name = lines[p][2:].strip() if lines[p][:2] == "0 " else lines[p]
+            p += 1
+        if kind == "12":
+            found.append(len(lines1))
+            lines1.append(lines[p])
+            lines2.append(lines[p + 1])
+        elif kind == "1":
+            found.append(f"line 1 at line {numbers[p]} is not followed by a line 2")
+        elif kind == "2":
+            found.append(f"line 2 at line {numbers[p]} has no line 1 before it")
+        else:
+            found.append(f"name line {name!r} is not followed by a line 1")
+        names.append(name if kind == "12" else None)
+
+    # Pass 2: check every candidate set (layout in one call per set, checksums in bulk).
+    faults = _set_faults(lines1, lines2)
+
+    # Pass 3: report and build, in file order.
+    result = []
+    for start, name, what in zip(starts, names, found, strict=True):
+        fault = faults[what] if type(what) is int else what
+        if fault is None:
+            result.append((name, TLE(lines1[what], lines2[what])))
+            continue
+        message = f"TLE set at line {start}: {fault}"
         if strict:
             raise ValueError(message)
-        warnings.warn(message + "; skipped", TLEFormatWarning, stacklevel=3)
-
-    result = []
-    name = None  # (line number, name) of a name line waiting for its set
-    i, n = 0, len(records)
-    while i < n:
-        lineno, text = records[i]
-        head = text[:2]
-        if head == "1 ":
-            start = name[0] if name else lineno
-            if i + 1 < n and records[i + 1][1][:2] == "2 ":
-                line2 = records[i + 1][1]
-                fault = _set_fault(text, line2)
-                if fault is None:
-                    result.append((name[1] if name else None, TLE(text, line2)))
-                else:
-                    reject(start, fault)
-                i += 2
-            else:
-                # the next line can start a set of its own: read on from there
-                reject(start, f"line 1 at line {lineno} is not followed by a line 2")
-                i += 1
-            name = None
-        elif head == "2 ":
-            start = name[0] if name else lineno
-            reject(start, f"line 2 at line {lineno} has no line 1 before it")
-            name = None
-            i += 1
-        else:
-            if name is not None:
-                reject(name[0], f"name line {name[1]!r} is not followed by a line 1")
-            name = (lineno, text[2:].strip() if text[:2] == "0 " else text)
-            i += 1
-    if name is not None:
-        reject(name[0], f"name line {name[1]!r} is not followed by a line 1")
+        warnings.warn(message + "; skipped", TLEFormatWarning, stacklevel=2)
     return result
