@@ -184,8 +184,8 @@ int tle_parse_line1(TLEObject* self) {
 
     double start;
     if (year_start_jd(year, &start) < 0) return -1;
-    // Day 1.0 is 00:00 on 1 January. Exact: a half-integer near 2.4e6 plus a whole number
-    // of days below 10^12 needs fewer than 53 bits.
+    // Day 1.0 is 00:00 on 1 January. Exact for every plain field: a half-integer near 2.4e6
+    // plus a whole number of days below 10^12 needs fewer than 53 bits.
     double whole = (start - 1.0) + day.whole;
     PyObject* epoch = make_epoch(whole, day.fraction);
     if (!epoch) return -1;
