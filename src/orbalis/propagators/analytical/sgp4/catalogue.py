@@ -189,6 +189,32 @@ def _stripped_lines(lines):
     return list(map(str.strip, lines))
 
 
+def _cut(codes, numbers, lines):
+    """The entries of a catalogue whose coded lines are `codes`: where each starts, its name,
+    and the index of its set in the returned line-1 and line-2 lists or its fault."""
+    starts, names, found = [], [], []
+    lines1, lines2 = [], []
+    for m in _CUT_RE.finditer(codes):
+        p, named, kind = m.start(), m.group(1), m.group(2)
+        starts.append(numbers[p])
+        name = None
+        if named or kind is None:
+            name = lines[p][2:].strip() if lines[p][:2] == "0 " else lines[p]
+            p += 1
+        if kind == "12":
+            found.append(len(lines1))
+            lines1.append(lines[p])
+            lines2.append(lines[p + 1])
+        elif kind == "1":
+            found.append(f"line 1 at line {numbers[p]} is not followed by a line 2")
+        elif kind == "2":
+            found.append(f"line 2 at line {numbers[p]} has no line 1 before it")
+        else:
+            found.append(f"name line {name!r} is not followed by a line 1")
+        names.append(name if kind == "12" else None)
+    return starts, names, found, lines1, lines2
+
+
 def load_tles(source, *, strict=False) -> list[tuple[str | None, TLE]]:
     """load_tles(source, *, strict=False) -> list[tuple[str | None, TLE]]
 
@@ -222,31 +248,23 @@ def load_tles(source, *, strict=False) -> list[tuple[str | None, TLE]]:
     lines = [text[i - 1] for i in numbers]
     codes = "".join(["1" if s[:2] == "1 " else "2" if s[:2] == "2 " else "n" for s in lines])
     # Parallel lists rather than a tuple per set: fewer objects for the garbage collector.
-    starts, names, found = [], [], []  # where each entry starts, its name, a set index or fault
-    lines1, lines2 = [], []
-    for m in _CUT_RE.finditer(codes):
-        p, named, kind = m.start(), m.group(1), m.group(2)
-        starts.append(numbers[p])
-        name = None
-        if named or kind is None:
-            name = lines[p][2:].strip() if lines[p][:2] == "0 " else lines[p]
-            p += 1
-        if kind == "12":
-            found.append(len(lines1))
-            lines1.append(lines[p])
-            lines2.append(lines[p + 1])
-        elif kind == "1":
-            found.append(f"line 1 at line {numbers[p]} is not followed by a line 2")
-        elif kind == "2":
-            found.append(f"line 2 at line {numbers[p]} has no line 1 before it")
-        else:
-            found.append(f"name line {name!r} is not followed by a line 1")
-        names.append(name if kind == "12" else None)
+    size = 3 if codes[:1] == "n" else 2
+    if codes == ("n12" if size == 3 else "12") * (len(codes) // size):
+        # The usual catalogue, every set alike: the same cut, made by slicing.
+        starts, found = numbers[::size], list(range(len(codes) // size))
+        names = [None] * len(found)
+        if size == 3:
+            names = [s[2:].strip() if s[:2] == "0 " else s for s in lines[::3]]
+        lines1, lines2 = lines[size - 2 :: size], lines[size - 1 :: size]
+    else:
+        starts, names, found, lines1, lines2 = _cut(codes, numbers, lines)
 
     # Pass 2: check every candidate set (layout in one call per set, checksums in bulk).
     faults = _set_faults(lines1, lines2)
 
     # Pass 3: report and build, in file order.
+    if len(found) == len(lines1) and not any(faults):
+        return list(zip(names, map(TLE, lines1, lines2), strict=True))
     result = []
     for start, name, what in zip(starts, names, found, strict=True):
         fault = faults[what] if type(what) is int else what
