@@ -191,7 +191,8 @@ def _stripped_lines(lines):
 
 def _cut(codes, numbers, lines):
     """The entries of a catalogue whose coded lines are `codes`: where each starts, its name,
-    and the index of its set in the returned line-1 and line-2 lists or its fault."""
+    and the index of its set in the returned line-1 and line-2 lists or its fault (parallel
+    lists rather than a tuple per entry: fewer objects for the garbage collector)."""
     starts, names, found = [], [], []
     lines1, lines2 = [], []
     for m in _CUT_RE.finditer(codes):
@@ -247,7 +248,6 @@ def load_tles(source, *, strict=False) -> list[tuple[str | None, TLE]]:
     numbers = [i for i, line in enumerate(text, 1) if line]
     lines = [text[i - 1] for i in numbers]
     codes = "".join(["1" if s[:2] == "1 " else "2" if s[:2] == "2 " else "n" for s in lines])
-    # Parallel lists rather than a tuple per set: fewer objects for the garbage collector.
     size = 3 if codes[:1] == "n" else 2
     if codes == ("n12" if size == 3 else "12") * (len(codes) // size):
         # The usual catalogue, every set alike: the same cut, made by slicing.
