@@ -279,3 +279,17 @@ def test_names_keep_their_text(tmp_path):
         f"0 ISS (ZARYA)  \n{ISS1}\n{ISS2}\n  STARLINK-1007 \n{ISS1}\n{ISS2}\n0\n{ISS1}\n{ISS2}\n"
     )
     assert [name for name, _ in load_quietly(path)] == ["ISS (ZARYA)", "STARLINK-1007", "0"]
+
+
+def test_undecodable_bytes_cost_only_their_set(tmp_path):
+    # a name in Latin-1 is kept (with a replacement character); a data line with such a byte
+    # is malformed, and the sets around it load
+    path = tmp_path / "latin1.tle"
+    bad2 = ISS2[:10].encode() + b"\xe9" + ISS2[11:].encode()
+    path.write_bytes(
+        b"SAT\xe9LLITE\n" + ISS1.encode() + b"\n" + ISS2.encode() + b"\n"
+        + ISS1.encode() + b"\n" + bad2 + b"\n" + ISS1.encode() + b"\n" + ISS2.encode() + b"\n"
+    )  # fmt: skip
+    with pytest.warns(TLEFormatWarning, match="line 4: column 11 of line 2"):
+        result = load_tles(path)
+    assert [name for name, _ in result] == ["SAT\ufffdLLITE", None]
