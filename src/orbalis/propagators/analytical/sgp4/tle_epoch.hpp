@@ -44,7 +44,8 @@ inline DaySplit split_day_field(const char* field, locale_t c_locale) noexcept {
     while (is_c_space(*p)) ++p;
     bool negative = *p == '-';
     if (*p == '+' || *p == '-') ++p;
-    // At most 12 characters, so both integers stay below 10^12 < 2^53: exact in a double.
+    // A TLE field has at most 12 characters, so both integers stay below 10^12 < 2^53 and
+    // convert to doubles exactly.
     std::uint64_t whole = 0, numerator = 0, denominator = 1;
     int digits = 0;
     for (; is_digit(*p); ++p, ++digits) whole = whole * 10 + static_cast<std::uint64_t>(*p - '0');
@@ -54,7 +55,8 @@ inline DaySplit split_day_field(const char* field, locale_t c_locale) noexcept {
             denominator *= 10;
         }
     }
-    bool plain = digits > 0 && *p != 'e' && *p != 'E' && *p != 'x' && *p != 'X';
+    // More than 15 digits could overflow the integers (a longer field than TLEs have).
+    bool plain = digits > 0 && digits <= 15 && *p != 'e' && *p != 'E' && *p != 'x' && *p != 'X';
     if (plain) {
         double w = static_cast<double>(whole);
         double f = static_cast<double>(numerator) / static_cast<double>(denominator);
