@@ -374,7 +374,10 @@ inline Py_ssize_t batch_length(PyObject* obj) {
     }
     Ref item = shape_item(obj, 0);
     if (!item) return -1;
-    return PyNumber_AsSsize_t(item.get(), PyExc_OverflowError);
+    const Py_ssize_t n = PyNumber_AsSsize_t(item.get(), PyExc_OverflowError);
+    if (n < 0 && !PyErr_Occurred())
+        PyErr_Format(PyExc_ValueError, "shape[0] must not be negative, got %zd", n);
+    return n;
 }
 
 // Rows convention checks: `assert r.ndim == 2` then `assert r.shape[1] == 3`.
@@ -443,7 +446,11 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
     ok = ok && names && PyTuple_GET_SIZE(names) == layout.count;
     for (int k = 0; ok && k < layout.count; ++k) {
         PyObject* entry = PyDict_GetItemWithError(PyDataType_FIELDS(descr), PyTuple_GET_ITEM(names, k));
-        if (!entry) return PyErr_Occurred() ? false : (ok = false);
+        if (!entry) {
+            if (PyErr_Occurred()) return false;
+            ok = false;  // a name without its field entry: reported below like any mismatch
+            break;
+        }
         auto* field = reinterpret_cast<PyArray_Descr*>(PyTuple_GET_ITEM(entry, 0));
         const long offset = PyLong_AsLong(PyTuple_GET_ITEM(entry, 1));
         ok = offset == k * field_size;
@@ -486,13 +493,23 @@ inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
         Py_INCREF(descr);
         Py_XSETREF(known, descr);
     }
-    // Allocated uninitialised and zeroed by hand: the records hold only doubles, so this is
-    // what numpy.zeros makes, without its per-field fill.
-    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, nullptr, 0, nullptr));
-    if (!array) return {};
-    auto* arr = reinterpret_cast<PyArrayObject*>(array.get());
-    data = PyArray_BYTES(arr);
-    std::memset(data, 0, PyArray_NBYTES(arr));
+    // The records hold only doubles, so zeroed doubles viewed as records are what
+    // numpy.zeros makes. They are allocated as a float64 array, which NumPy zeroes through
+    // calloc (pages are touched only as results are written: a huge batch whose first row
+    // fails costs nothing) and without the per-call fill lookup of a structured dtype.
+    // The record view keeps the float64 array as its base; it is writable and C-ordered.
+    npy_intp dims[2] = {n, layout.count * layout.width};
+    Ref doubles = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+    if (!doubles) {
+        Py_DECREF(descr);
+        return {};
+    }
+    data = PyArray_BYTES(reinterpret_cast<PyArrayObject*>(doubles.get()));
+    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, data,
+                                                NPY_ARRAY_CARRAY, nullptr));
+    if (!array ||
+        PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), doubles.release()) < 0)
+        return {};
     return array;
 }
 

@@ -23,12 +23,12 @@ Ref zeros_like_doubles(PyObject* x, double*& data) {
     if (PyArray_CheckExact(x)) {
         auto* arr = reinterpret_cast<PyArrayObject*>(x);
         // What zeros_like would allocate, without the call: only its dimensions and dtype
-        // matter to the view check below.
-        out = Ref::steal(PyArray_NewLikeArray(arr, NPY_KEEPORDER, nullptr, 1));
-        if (out && PyArray_NDIM(arr) == 1 && PyArray_TYPE(arr) == NPY_DOUBLE &&
-            PyArray_ISNOTSWAPPED(arr))
-            std::memset(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())), 0,
-                        PyArray_NBYTES(reinterpret_cast<PyArrayObject*>(out.get())));
+        // matter to the view check below. The one shape the check accepts is allocated
+        // zeroed by calloc, so memory is only touched as results are written.
+        if (PyArray_NDIM(arr) == 1 && PyArray_TYPE(arr) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(arr))
+            out = Ref::steal(PyArray_ZEROS(1, PyArray_DIMS(arr), NPY_DOUBLE, 0));
+        else
+            out = Ref::steal(PyArray_NewLikeArray(arr, NPY_KEEPORDER, nullptr, 1));
     } else {
         PyObject* numpy = module_global(module_state.numpy_name);
         if (!numpy) return {};
@@ -85,6 +85,16 @@ PyObject* latitude_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
     if (!result) return method_error(qualname);
     const Py_ssize_t n = batch_length(x);
     if (n < 0) return method_error(qualname);
+    // zeros_like may be overridden (__array_function__) or see another array than x's
+    // items (__array__): the loop writes n elements, so the output must have them.
+    const npy_intp length = PyArray_DIM(reinterpret_cast<PyArrayObject*>(result.get()), 0);
+    if (length != n) {
+        PyErr_Format(PyExc_ValueError,
+                     "zeros_like gave an output of length %zd for an input of length %zd "
+                     "(shape[0])",
+                     static_cast<Py_ssize_t>(length), n);
+        return method_error(qualname);
+    }
     const bool ok = for_each_element<1>(&x, n, [&](const double* v, Py_ssize_t i) { out[i] = kernel(e, v[0]); });
     return ok ? result.release() : method_error(qualname);
 }
