@@ -36,26 +36,13 @@ struct ModuleState {
     PyObject* real_name = nullptr;
     PyObject* dtype_names[4] = {};  // in the order of kRecordLayouts
 };
-inline ModuleState module_state;
+inline ModuleState g_module_state;
 
 inline EllipsoidObject* as_ellipsoid(PyObject* self) { return reinterpret_cast<EllipsoidObject*>(self); }
 
-// The kernel `name` of `e` as a method runs it: directly when `e` has the module's own
-// table (the same bits, without the per-call slot lookups and error tests of nested
-// kernels), through e's table slot otherwise, so a native subclass's slot is honoured.
-#define ORBALIS_METHOD_KERNEL(e, name)                                              \
-    ((e)->__pyx_vtab == &kKernelTable ? &name<EllipsoidObject, Calls::direct>        \
-                                      : (e)->__pyx_vtab->name)
-
-// Adds the traceback entry of a method to the pending error; returns NULL for chaining.
-inline PyObject* method_error(const char* qualname) {
-    py::add_traceback(qualname, kSourceFile);
-    return nullptr;
-}
-
 // A module global, looked up at each call as the methods' own code would; borrowed.
 inline PyObject* module_global(PyObject* name) {
-    PyObject* value = PyDict_GetItemWithError(module_state.dict, name);
+    PyObject* value = PyDict_GetItemWithError(g_module_state.dict, name);
     if (!value && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return value;
 }
@@ -71,10 +58,13 @@ inline bool as_double(PyObject* obj, double& out) {
     return !(out == -1.0 && PyErr_Occurred());
 }
 
-// Scalar test of the scalar-or-array convention: an instance of numbers.Real.
+// Scalar test of the scalar-or-array convention: an instance of numbers.Real. The exact
+// types float, int and numpy.float64 are instances (NumPy registers its scalars), so they
+// are answered before the abstract base class's machinery.
 inline int is_real(PyObject* obj) {
-    if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj)) return 1;
-    PyObject* real = module_global(module_state.real_name);
+    if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj) || Py_IS_TYPE(obj, &PyDoubleArrType_Type))
+        return 1;
+    PyObject* real = module_global(g_module_state.real_name);
     if (!real) return -1;
     return PyObject_IsInstance(obj, real);
 }
@@ -293,7 +283,7 @@ inline bool for_each_element(PyObject* const* inputs, Py_ssize_t n, Body&& body)
 
 // -- shape checks ---------------------------------------------------------------------------
 
-inline bool assertions_enabled() { return module_state.assertions_enabled; }
+inline bool assertions_enabled() { return g_module_state.assertions_enabled; }
 
 // Truth of `objs[0].attr == objs[1].attr == ... [== last]`, evaluated as Python evaluates
 // a chained comparison: attributes are fetched left to right and evaluation stops at the
@@ -330,6 +320,8 @@ inline bool check(int condition) {
 
 // `obj.ndim == value`, as a truth value (-1 on error).
 inline int ndim_equals(PyObject* obj, long value) {
+    // A plain ndarray's attributes are its fields: no lookup can fail or differ.
+    if (PyArray_CheckExact(obj)) return PyArray_NDIM(reinterpret_cast<PyArrayObject*>(obj)) == value;
     Ref ndim = Ref::steal(PyObject_GetAttrString(obj, "ndim"));
     if (!ndim) return -1;
     Ref expected = Ref::steal(PyLong_FromLong(value));
@@ -346,6 +338,10 @@ inline Ref shape_item(PyObject* obj, Py_ssize_t index) {
 
 // `obj.shape[index] == value`, as a truth value (-1 on error).
 inline int shape_item_equals(PyObject* obj, Py_ssize_t index, long value) {
+    if (PyArray_CheckExact(obj)) {
+        auto* arr = reinterpret_cast<PyArrayObject*>(obj);
+        if (index < PyArray_NDIM(arr)) return PyArray_DIM(arr, static_cast<int>(index)) == value;
+    }
     Ref item = shape_item(obj, index);
     if (!item) return -1;
     Ref expected = Ref::steal(PyLong_FromLong(value));
@@ -390,6 +386,18 @@ inline bool check_rows_of_three(PyObject* r) {
 // `assert a.shape == b.shape [== c.shape]`.
 inline bool check_same_1d(PyObject* const* inputs, int count) {
     if (!assertions_enabled()) return true;
+    bool plain = true;
+    for (int k = 0; k < count; ++k) plain = plain && PyArray_CheckExact(inputs[k]);
+    if (plain) {
+        // The same two assertions, read from the arrays' fields: every ndim equal and 1,
+        // then every shape equal (all one-dimensional by then, so their lengths).
+        const auto array = [&](int k) { return reinterpret_cast<PyArrayObject*>(inputs[k]); };
+        bool ndim_ok = true, shape_ok = true;
+        for (int k = 0; k < count; ++k) ndim_ok = ndim_ok && PyArray_NDIM(array(k)) == 1;
+        for (int k = 1; k < count; ++k)
+            shape_ok = shape_ok && PyArray_DIM(array(k), 0) == PyArray_DIM(array(0), 0);
+        return check(ndim_ok) && check(shape_ok);
+    }
     Ref one = Ref::steal(PyLong_FromLong(1));
     if (!one) return false;
     return check(chained_attr_equal(inputs, count, "ndim", one.get())) &&
@@ -476,7 +484,7 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
 // module global of that name, checked against the record layout.
 inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
     const std::ptrdiff_t index = &layout - kRecordLayouts;
-    PyObject* dtype = module_global(module_state.dtype_names[index]);
+    PyObject* dtype = module_global(g_module_state.dtype_names[index]);
     if (!dtype) return {};
     PyArray_Descr* descr = nullptr;
     if (!PyArray_DescrConverter(dtype, &descr)) return {};
