@@ -64,6 +64,9 @@ inline bool as_double(PyObject* obj, double& out) {
 inline int is_real(PyObject* obj) {
     if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj) || Py_IS_TYPE(obj, &PyDoubleArrType_Type))
         return 1;
+    // Nor is a plain ndarray one (NumPy registers its scalars with numbers.Real, never the
+    // array type), the common case of a batch call.
+    if (PyArray_CheckExact(obj)) return 0;
     PyObject* real = module_global(g_module_state.real_name);
     if (!real) return -1;
     return PyObject_IsInstance(obj, real);
@@ -480,6 +483,39 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
     return ok;
 }
 
+// Zeroed storage for the records of a small result: a variable-size object holding the
+// doubles inline (PyType_GenericAlloc zeroes the whole object), so a single-record result
+// costs one small allocation besides its array. Only the record view refers to it, as its
+// base; nothing can resize it.
+struct RecordStore {
+    PyObject_VAR_HEAD
+    alignas(16) double data[1];
+};
+inline constexpr Py_ssize_t kRecordStoreDoubles = 64;  // larger results use a float64 array
+inline PyTypeObject* g_record_store_type = nullptr;      // made when the module is imported
+
+inline void record_store_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+inline PyTypeObject* make_record_store_type(PyObject* module) {
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(record_store_dealloc)},
+        {Py_tp_doc, const_cast<char*>("Storage of the records of a small Ellipsoid result.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "orbalis.mathtools.ellipsoid.ellipsoid.RecordStore",
+        static_cast<int>(offsetof(RecordStore, data)),
+        static_cast<int>(sizeof(double)),
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        slots,
+    };
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
+}
+
 // `numpy.zeros(shape=n, dtype=<record dtype>)` taken as a view of records: the dtype is the
 // module global of that name, checked against the record layout.
 inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
@@ -502,21 +538,30 @@ inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
         Py_XSETREF(known, descr);
     }
     // The records hold only doubles, so zeroed doubles viewed as records are what
-    // numpy.zeros makes. They are allocated as a float64 array, which NumPy zeroes through
-    // calloc (pages are touched only as results are written: a huge batch whose first row
-    // fails costs nothing) and without the per-call fill lookup of a structured dtype.
-    // The record view keeps the float64 array as its base; it is writable and C-ordered.
-    npy_intp dims[2] = {n, layout.count * layout.width};
-    Ref doubles = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
-    if (!doubles) {
+    // numpy.zeros makes, and NumPy's own allocation of a structured array would look up a
+    // per-field fill on every call. The doubles live in a RecordStore when they are few
+    // (one small allocation, zeroed) and otherwise in a float64 array, which NumPy zeroes
+    // through calloc: pages are touched only as results are written, so a huge batch whose
+    // first row fails costs nothing. The record view keeps the storage as its base; it is
+    // writable and C-ordered.
+    const Py_ssize_t doubles_per_record = layout.count * layout.width;
+    Ref storage;
+    if (n <= kRecordStoreDoubles / doubles_per_record) {
+        storage = Ref::steal(PyType_GenericAlloc(g_record_store_type, n * doubles_per_record));
+        if (storage) data = reinterpret_cast<char*>(reinterpret_cast<RecordStore*>(storage.get())->data);
+    } else {
+        npy_intp dims[2] = {n, doubles_per_record};
+        storage = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+        if (storage) data = PyArray_BYTES(reinterpret_cast<PyArrayObject*>(storage.get()));
+    }
+    if (!storage) {
         Py_DECREF(descr);
         return {};
     }
-    data = PyArray_BYTES(reinterpret_cast<PyArrayObject*>(doubles.get()));
     Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, data,
                                                 NPY_ARRAY_CARRAY, nullptr));
     if (!array ||
-        PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), doubles.release()) < 0)
+        PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), storage.release()) < 0)
         return {};
     return array;
 }

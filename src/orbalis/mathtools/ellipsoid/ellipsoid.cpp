@@ -191,6 +191,8 @@ int exec_module(PyObject* module) {
         if (!g_module_state.dtype_names[k]) return -1;
     }
     if (ready_type(module) < 0) return -1;
+    g_record_store_type = make_record_store_type(module);
+    if (!g_record_store_type) return -1;
     if (bind_lingeom() < 0) return -1;
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
