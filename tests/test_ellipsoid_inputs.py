@@ -3,7 +3,14 @@ outputs of another length), huge claimed batches, and record dtypes the layout c
 refuse. Each case runs in a fresh interpreter, where a crash is caught, and prints one
 labelled line, so a failure names its case."""
 
+import fractions
+
+import numpy as np
 import pytest
+
+from orbalis._testing import ArrayLike
+from orbalis.datamodel import LLA_dtype, SurfCoord_dtype
+from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 
 METHODS_WITH_EXTENT = """
 import numpy as np
@@ -191,3 +198,108 @@ def test_huge_claimed_batch_fails_at_its_first_row(python_subprocess):
         if name not in ("reduced_lat_from_geodetic_lat", "geodetic_lat_from_reduced_lat")
     ]
     assert out[-1] == "peak below 512 MiB True"
+
+
+RECORD_DTYPE_WITHOUT_A_FIELD_ENTRY = """
+import gc
+import numpy as np
+import orbalis.mathtools.ellipsoid.ellipsoid as m
+
+dtype = np.dtype([("lat", "<f8"), ("lon", "<f8"), ("alt", "<f8")])
+# The dtype's own field dict, behind the read-only proxy: its names now list a field that
+# has no entry.
+fields = next(d for d in gc.get_referents(dtype.fields) if isinstance(d, dict))
+del fields["alt"]
+m.LLA_dtype = dtype
+e = m.Ellipsoid(1.0, 0.5)
+for label, r in [("vector", np.array([2.0, 0.0, 0.0])), ("rows", np.zeros((2, 3)))]:
+    try:
+        e.lla_from_pos(r)
+    except ValueError as exc:
+        print(label, "ValueError", "LLA" in str(exc))
+    except BaseException as exc:
+        print(label, type(exc).__name__, exc)
+    else:
+        print(label, "no error")
+"""
+
+
+def test_record_dtype_missing_a_field_entry_raises_value_error(python_subprocess):
+    out = python_subprocess(RECORD_DTYPE_WITHOUT_A_FIELD_ENTRY).stdout.splitlines()
+    assert out == ["vector ValueError True", "rows ValueError True"]
+
+
+# -- fast paths give the outcome of the general ones --------------------------------------------
+
+E = Ellipsoid(6378137.0, 1 / 298.257223563)
+
+
+class FloatSub(float):
+    pass
+
+
+@pytest.mark.parametrize(
+    "convert",
+    [float, np.float64, np.float32, np.longdouble, FloatSub, fractions.Fraction],
+    ids=["float", "float64", "float32", "longdouble", "float-subclass", "Fraction"],
+)
+def test_every_real_scalar_takes_the_scalar_path_with_its_float_value(convert):
+    lat, lon, alt = 0.5, -2.0, 1234.5
+    expected = E.pos_from_lla(float(convert(lat)), float(convert(lon)), float(convert(alt)))
+    got = E.pos_from_lla(convert(lat), convert(lon), convert(alt))
+    assert got.shape == (3,) and got.tobytes() == expected.tobytes()
+    assert E.reduced_lat_from_geodetic_lat(convert(lat)) == E.reduced_lat_from_geodetic_lat(
+        float(convert(lat))
+    )
+
+
+@pytest.mark.parametrize(
+    "value", [1, True, np.int64(1), np.uint8(1)], ids=["int", "bool", "int64", "uint8"]
+)
+def test_integers_take_the_scalar_path(value):
+    assert E.pos_from_lla(value, value, value).tobytes() == E.pos_from_lla(1.0, 1.0, 1.0).tobytes()
+
+
+SHAPE_ERRORS = [
+    ("pos_from_lla", (np.zeros(2), np.zeros(3), np.zeros(2)), AssertionError),
+    ("pos_from_lla", (np.zeros(2), np.zeros((2, 1)), np.zeros(2)), AssertionError),
+    ("pos_from_lla", (np.zeros((2, 2)),) * 3, AssertionError),
+    ("surf_pos_from_surf_coord", (np.zeros(0), np.zeros(1)), AssertionError),
+    ("enu", (np.zeros(3), np.zeros((3, 1))), AssertionError),
+    ("lla_from_pos", (np.zeros((2, 4)),), AssertionError),
+    ("lla_from_pos", (np.zeros((2, 3, 1)),), AssertionError),
+    ("lla_from_pos", (np.zeros(4),), AssertionError),
+    ("solve_reduced_lat_equation", (np.zeros((0, 2)),), AssertionError),
+    ("surf_coord_from_surf_pos", (np.zeros(4),), AssertionError),
+    ("aer_coords", (np.zeros((1, 2)), 0.0, 0.0, 0.0), AssertionError),
+]
+
+
+@pytest.mark.parametrize(
+    "name, args, error",
+    SHAPE_ERRORS,
+    ids=[f"{name}-{'x'.join(map(str, args[0].shape))}" for name, args, _ in SHAPE_ERRORS],
+)
+def test_plain_arrays_and_array_likes_fail_the_same_checks(name, args, error):
+    # Plain ndarrays are checked from their fields, anything else through ndim and shape:
+    # both must raise the same exception.
+    wrap = [ArrayLike(a) if isinstance(a, np.ndarray) else a for a in args]
+    for inputs in (args, wrap):
+        with pytest.raises(error):
+            getattr(E, name)(*inputs)
+
+
+@pytest.mark.parametrize("n", [0, 1, 2, 21, 22, 1000], ids=lambda n: f"n={n}")
+def test_record_results_are_zeroed_writable_c_ordered_arrays(n):
+    r = np.tile([7e6, 1e5, -2e6], (n, 1))
+    lla = E.lla_from_pos(r)
+    assert lla.dtype == LLA_dtype and lla.shape == (n,)
+    assert lla.flags.writeable and lla.flags.c_contiguous and lla.flags.aligned
+    expected = np.zeros(n, dtype=LLA_dtype)
+    for j in range(n):
+        expected[j] = tuple(E.lla_from_pos(r[j])[0])
+    assert lla.tobytes() == expected.tobytes()
+    lla["alt"] = 5.0  # writable, and independent of any other result
+    assert E.lla_from_pos(r).tobytes() == expected.tobytes()
+    single = E.surf_coord_from_surf_pos(np.array([6378137.0, 0.0, 0.0]))
+    assert single.dtype == SurfCoord_dtype and single.shape == (1,) and single.flags.writeable

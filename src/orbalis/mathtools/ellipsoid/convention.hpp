@@ -474,12 +474,24 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
                  PyLong_AsLong(PyTuple_GET_ITEM(sub->shape, 0)) == layout.width;
         }
     }
-    if (!ok && !PyErr_Occurred())
-        PyErr_Format(PyExc_ValueError,
-                     "Buffer dtype mismatch: %s %R does not describe the %s record (%d packed "
-                     "native float64 fields%s)",
-                     layout.dtype_name, reinterpret_cast<PyObject*>(descr), layout.record_name,
-                     layout.count, layout.width == 3 ? " of 3 elements" : "");
+    if (!ok && !PyErr_Occurred()) {
+        const char* shape = layout.width == 3 ? " of 3 elements" : "";
+        Ref message = Ref::steal(PyUnicode_FromFormat(
+            "Buffer dtype mismatch: %s %R does not describe the %s record (%d packed native "
+            "float64 fields%s)",
+            layout.dtype_name, reinterpret_cast<PyObject*>(descr), layout.record_name,
+            layout.count, shape));
+        if (message) {
+            PyErr_SetObject(PyExc_ValueError, message.get());
+        } else {
+            // A dtype broken enough to fail its own repr is still refused with ValueError.
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError,
+                         "Buffer dtype mismatch: %s does not describe the %s record (%d packed "
+                         "native float64 fields%s)",
+                         layout.dtype_name, layout.record_name, layout.count, shape);
+        }
+    }
     return ok;
 }
 
