@@ -23,8 +23,9 @@ struct MethodRow {
     const char* name;
     const char* const* arg_names;
     int arg_count;
-    Kernel EllipsoidKernels::*slot;
-    std::type_identity_t<Kernel> direct;  // the module's kernel for the slot, called directly (see method_kernel)
+    Kernel EllipsoidKernels::* slot;
+    // The module's kernel for the slot, called directly (see method_kernel).
+    std::type_identity_t<Kernel> direct;
     Result result;
     const RecordLayout* records;  // the record layout when result == Result::records
     bool ndim_first;  // rows in: single vector when r.ndim == 1 (then assert shape (3,))
@@ -185,9 +186,8 @@ PyObject* columns_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         Ref result = new_records(*row.records, n, data);
         if (!result) return nullptr;
         auto* records = reinterpret_cast<Output*>(data);
-        const bool ok = for_each_element<count>(inputs, n, [&](const double* v, Py_ssize_t i) {
-            kernel(e, input(v), records + i);
-        });
+        const bool ok = for_each_element<count>(
+            inputs, n, [&](const double* v, Py_ssize_t i) { kernel(e, input(v), records + i); });
         return ok ? result.release() : nullptr;
     } else {
         const Py_ssize_t n = batch_length(inputs[0]);
@@ -195,9 +195,8 @@ PyObject* columns_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         double* out;
         Ref result = new_doubles(n, 3, out);
         if (!result) return nullptr;
-        const bool ok = for_each_element<count>(inputs, n, [&](const double* v, Py_ssize_t i) {
-            kernel(e, input(v), out + 3 * i);
-        });
+        const bool ok = for_each_element<count>(
+            inputs, n, [&](const double* v, Py_ssize_t i) { kernel(e, input(v), out + 3 * i); });
         return ok ? result.release() : nullptr;
     }
 }
@@ -215,7 +214,8 @@ PyObject* rows_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     const int single = single_vector_or_rows(r, row.ndim_first, n);
     if (single < 0) return nullptr;
     if constexpr (row.result == Result::records) {
-        using Output = std::remove_pointer_t<typename KernelParams<decltype(row.direct)>::template type<1>>;
+        using Output =
+            std::remove_pointer_t<typename KernelParams<decltype(row.direct)>::template type<1>>;
         char* data;
         if (single) {
             Ref result = new_records(*row.records, 1, data);
@@ -227,7 +227,8 @@ PyObject* rows_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         Ref result = new_records(*row.records, n, data);
         if (!result) return nullptr;
         auto* records = reinterpret_cast<Output*>(data);
-        const bool ok = for_each_row(r, n, [&](double* v, Py_ssize_t j) { kernel(e, v, records + j); });
+        const bool ok =
+            for_each_row(r, n, [&](double* v, Py_ssize_t j) { kernel(e, v, records + j); });
         return ok ? result.release() : nullptr;
     } else {
         static_assert(row.result == Result::floats);

@@ -41,7 +41,8 @@ Ref zeros_like_doubles(PyObject* x, double*& data) {
     }
     if (!PyArray_IS_C_CONTIGUOUS(arr) || !PyArray_ISWRITEABLE(arr)) {
         // zeros_like of a subclass may not give a plain buffer; copy into one.
-        out = Ref::steal(PyArray_FROM_OTF(out.get(), NPY_DOUBLE, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ENSURECOPY));
+        out = Ref::steal(
+            PyArray_FROM_OTF(out.get(), NPY_DOUBLE, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ENSURECOPY));
         if (!out) return {};
     }
     data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
@@ -69,19 +70,27 @@ constexpr const char* kRArgs[] = {"r"};
 constexpr const char* kRayArgs[] = {"r_source", "u_ray"};
 constexpr const char* kAerArgs[] = {"r_target", "lat_obs", "lon_obs", "alt_obs"};
 
-constexpr const char* kReducedLatAnnotations[] = {"geodetic_lat", kScalarOrArray, "return", kScalarOrArray, nullptr};
-constexpr const char* kGeodeticLatAnnotations[] = {"reduced_lat", kScalarOrArray, "return", kScalarOrArray, nullptr};
-constexpr const char* kEnuAnnotations[] = {"lat", kScalarOrArray, "lon", kScalarOrArray, "return", "ndarray[ENU_dtype]",
-                                           nullptr};
-constexpr const char* kSurfPosAnnotations[] = {"lat", kScalarOrArray, "lon", kScalarOrArray, "return", kVectors, nullptr};
-constexpr const char* kSurfCoordAnnotations[] = {"r_surf", kVectors, "return", "ndarray[SurfCoord_dtype]", nullptr};
+constexpr const char* kReducedLatAnnotations[] = {"geodetic_lat", kScalarOrArray, "return",
+                                                  kScalarOrArray, nullptr};
+constexpr const char* kGeodeticLatAnnotations[] = {"reduced_lat", kScalarOrArray, "return",
+                                                   kScalarOrArray, nullptr};
+constexpr const char* kEnuAnnotations[] = {"lat",    kScalarOrArray,       "lon",  kScalarOrArray,
+                                           "return", "ndarray[ENU_dtype]", nullptr};
+constexpr const char* kSurfPosAnnotations[] = {"lat",    kScalarOrArray, "lon",  kScalarOrArray,
+                                               "return", kVectors,       nullptr};
+constexpr const char* kSurfCoordAnnotations[] = {"r_surf", kVectors, "return",
+                                                 "ndarray[SurfCoord_dtype]", nullptr};
 constexpr const char* kSolveAnnotations[] = {"r", kVectors, "return", kScalarOrArray, nullptr};
 constexpr const char* kLlaAnnotations[] = {"r", kVectors, "return", "ndarray[LLA_dtype]", nullptr};
-constexpr const char* kPosAnnotations[] = {"lat", kScalarOrArray, "lon", kScalarOrArray, "alt", kScalarOrArray,
-                                           "return", kVectors, nullptr};
-constexpr const char* kRayAnnotations[] = {"r_source", kVectors, "u_ray", kVectors, "return", kVectors, nullptr};
-constexpr const char* kAerAnnotations[] = {"r_target", kVectors, "lat_obs", kDouble, "lon_obs", kDouble,
-                                           "alt_obs", kDouble, "return", "ndarray[AER_dtype]", nullptr};
+constexpr const char* kPosAnnotations[] = {"lat",          kScalarOrArray, "lon",
+                                           kScalarOrArray, "alt",          kScalarOrArray,
+                                           "return",       kVectors,       nullptr};
+constexpr const char* kRayAnnotations[] = {"r_source", kVectors, "u_ray", kVectors,
+                                           "return",   kVectors, nullptr};
+constexpr const char* kAerAnnotations[] = {
+    "r_target", kVectors,  "lat_obs", kDouble,  "lon_obs",
+    kDouble,    "alt_obs", kDouble,   "return", "ndarray[AER_dtype]",
+    nullptr};
 
 // -- the rows ----------------------------------------------------------------------------------
 //
@@ -89,8 +98,14 @@ constexpr const char* kAerAnnotations[] = {"r_target", kVectors, "lat_obs", kDou
 //  single-vector test by ndim, docstring, annotations}
 
 constexpr MethodRow kReducedLatFromGeodeticLat{
-    "reduced_lat_from_geodetic_lat", kGeodeticLatArgs, 1, &K::c_reduced_lat_from_geodetic_lat,
-    &c_reduced_lat_from_geodetic_lat<Self, kDirect>, Result::floats, nullptr, false,
+    "reduced_lat_from_geodetic_lat",
+    kGeodeticLatArgs,
+    1,
+    &K::c_reduced_lat_from_geodetic_lat,
+    &c_reduced_lat_from_geodetic_lat<Self, kDirect>,
+    Result::floats,
+    nullptr,
+    false,
     "Ellipsoid.reduced_lat_from_geodetic_lat(self, geodetic_lat: double | ndarray[double]) -> double | ndarray[double]\n"
     "\n"
     "Reduced (parametric) latitude beta = atan((1 - f) tan(phi)) of geodetic latitudes phi.\n"
@@ -101,8 +116,14 @@ constexpr MethodRow kReducedLatFromGeodeticLat{
     kReducedLatAnnotations};
 
 constexpr MethodRow kGeodeticLatFromReducedLat{
-    "geodetic_lat_from_reduced_lat", kReducedLatArgs, 1, &K::c_geodetic_lat_from_reduced_lat,
-    &c_geodetic_lat_from_reduced_lat<Self, kDirect>, Result::floats, nullptr, false,
+    "geodetic_lat_from_reduced_lat",
+    kReducedLatArgs,
+    1,
+    &K::c_geodetic_lat_from_reduced_lat,
+    &c_geodetic_lat_from_reduced_lat<Self, kDirect>,
+    Result::floats,
+    nullptr,
+    false,
     "Ellipsoid.geodetic_lat_from_reduced_lat(self, reduced_lat: double | ndarray[double]) -> double | ndarray[double]\n"
     "\n"
     "Geodetic latitude phi = atan(tan(beta) / (1 - f)) of reduced latitudes beta.\n"
@@ -112,7 +133,14 @@ constexpr MethodRow kGeodeticLatFromReducedLat{
     kGeodeticLatAnnotations};
 
 constexpr MethodRow kEnu{
-    "enu", kLatLonArgs, 2, &K::c_enu, &c_enu<Self, kDirect>, Result::records, &kENULayout, false,
+    "enu",
+    kLatLonArgs,
+    2,
+    &K::c_enu,
+    &c_enu<Self, kDirect>,
+    Result::records,
+    &kENULayout,
+    false,
     "Ellipsoid.enu(self, lat: double | ndarray[double], lon: double | ndarray[double]) -> ndarray[ENU_dtype]\n"
     "\n"
     "Local East-North-Up frames at surface points given by geodetic latitude and longitude.\n"
@@ -124,8 +152,14 @@ constexpr MethodRow kEnu{
     kEnuAnnotations};
 
 constexpr MethodRow kSurfPosFromSurfCoord{
-    "surf_pos_from_surf_coord", kLatLonArgs, 2, &K::c_surf_pos_from_surf_coord,
-    &c_surf_pos_from_surf_coord<Self, kDirect>, Result::vectors, nullptr, false,
+    "surf_pos_from_surf_coord",
+    kLatLonArgs,
+    2,
+    &K::c_surf_pos_from_surf_coord,
+    &c_surf_pos_from_surf_coord<Self, kDirect>,
+    Result::vectors,
+    nullptr,
+    false,
     "Ellipsoid.surf_pos_from_surf_coord(self, lat: double | ndarray[double], lon: double | ndarray[double]) -> ndarray[double]\n"
     "\n"
     "Cartesian position of surface points given by geodetic latitude and longitude.\n"
@@ -134,8 +168,14 @@ constexpr MethodRow kSurfPosFromSurfCoord{
     kSurfPosAnnotations};
 
 constexpr MethodRow kSurfCoordFromSurfPos{
-    "surf_coord_from_surf_pos", kRSurfArgs, 1, &K::c_surf_coord_from_surf_pos,
-    &c_surf_coord_from_surf_pos<Self, kDirect>, Result::records, &kSurfCoordLayout, true,
+    "surf_coord_from_surf_pos",
+    kRSurfArgs,
+    1,
+    &K::c_surf_coord_from_surf_pos,
+    &c_surf_coord_from_surf_pos<Self, kDirect>,
+    Result::records,
+    &kSurfCoordLayout,
+    true,
     "Ellipsoid.surf_coord_from_surf_pos(self, r_surf: ndarray[double]) -> ndarray[SurfCoord_dtype]\n"
     "\n"
     "Geodetic latitude and longitude of positions on the surface.\n"
@@ -145,8 +185,14 @@ constexpr MethodRow kSurfCoordFromSurfPos{
     kSurfCoordAnnotations};
 
 constexpr MethodRow kSolveReducedLatEquation{
-    "solve_reduced_lat_equation", kRArgs, 1, &K::c_solve_reduced_lat_equation,
-    &c_solve_reduced_lat_equation<Self, kDirect>, Result::floats, nullptr, false,
+    "solve_reduced_lat_equation",
+    kRArgs,
+    1,
+    &K::c_solve_reduced_lat_equation,
+    &c_solve_reduced_lat_equation<Self, kDirect>,
+    Result::floats,
+    nullptr,
+    false,
     "Ellipsoid.solve_reduced_lat_equation(self, r: ndarray[double]) -> double | ndarray[double]\n"
     "\n"
     "Reduced latitude of the foot of the surface normal through positions r (Newton's method).\n"
@@ -156,8 +202,14 @@ constexpr MethodRow kSolveReducedLatEquation{
     kSolveAnnotations};
 
 constexpr MethodRow kLlaFromPos{
-    "lla_from_pos", kRArgs, 1, &K::c_lla_from_pos, &c_lla_from_pos<Self, kDirect>, Result::records,
-    &kLLALayout, false,
+    "lla_from_pos",
+    kRArgs,
+    1,
+    &K::c_lla_from_pos,
+    &c_lla_from_pos<Self, kDirect>,
+    Result::records,
+    &kLLALayout,
+    false,
     "Ellipsoid.lla_from_pos(self, r: ndarray[double]) -> ndarray[LLA_dtype]\n"
     "\n"
     "Geodetic latitude, longitude and altitude of Cartesian positions.\n"
@@ -168,8 +220,14 @@ constexpr MethodRow kLlaFromPos{
     kLlaAnnotations};
 
 constexpr MethodRow kPosFromLla{
-    "pos_from_lla", kLatLonAltArgs, 3, &K::c_pos_from_lla, &c_pos_from_lla<Self, kDirect>,
-    Result::vectors, nullptr, false,
+    "pos_from_lla",
+    kLatLonAltArgs,
+    3,
+    &K::c_pos_from_lla,
+    &c_pos_from_lla<Self, kDirect>,
+    Result::vectors,
+    nullptr,
+    false,
     "Ellipsoid.pos_from_lla(self, lat: double | ndarray[double], lon: double | ndarray[double], alt: double | ndarray[double]) -> ndarray[double]\n"
     "\n"
     "Cartesian positions of geodetic coordinates (radians, altitude in the unit of Re).\n"
@@ -178,8 +236,14 @@ constexpr MethodRow kPosFromLla{
     kPosAnnotations};
 
 constexpr MethodRow kSurfPosOfRayFirstIntersection{
-    "surf_pos_of_ray_first_intersection", kRayArgs, 2, &K::c_surf_pos_of_ray_first_intersection,
-    &c_surf_pos_of_ray_first_intersection<Self>, Result::vectors, nullptr, true,
+    "surf_pos_of_ray_first_intersection",
+    kRayArgs,
+    2,
+    &K::c_surf_pos_of_ray_first_intersection,
+    &c_surf_pos_of_ray_first_intersection<Self>,
+    Result::vectors,
+    nullptr,
+    true,
     "Ellipsoid.surf_pos_of_ray_first_intersection(self, r_source: ndarray[double], u_ray: ndarray[double]) -> ndarray[double]\n"
     "\n"
     "Point where rays from one source first meet the surface.\n"
@@ -193,7 +257,14 @@ constexpr MethodRow kSurfPosOfRayFirstIntersection{
     kRayAnnotations};
 
 constexpr MethodRow kAerCoords{
-    "aer_coords", kAerArgs, 4, &K::c_aer_coords, &c_aer_coords<Self>, Result::records, &kAERLayout, true,
+    "aer_coords",
+    kAerArgs,
+    4,
+    &K::c_aer_coords,
+    &c_aer_coords<Self>,
+    Result::records,
+    &kAERLayout,
+    true,
     "Ellipsoid.aer_coords(self, r_target: ndarray[double], lat_obs: double, lon_obs: double, alt_obs: double) -> ndarray[AER_dtype]\n"
     "\n"
     "Azimuth, elevation and range of Cartesian targets seen from a geodetic observer.\n"
@@ -256,8 +327,8 @@ PyObject* aer_coords(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 // r_source is checked and read before u_ray is looked at.
-PyObject* surf_pos_of_ray_first_intersection(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                                             PyObject* kwnames) {
+PyObject* surf_pos_of_ray_first_intersection(PyObject* self, PyObject* const* args,
+                                             Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* inputs[2];
     if (!bind<kSurfPosOfRayFirstIntersection>(args, nargs, kwnames, inputs)) return nullptr;
     PyObject* r_source = inputs[0];
@@ -294,7 +365,8 @@ PyObject* surf_pos_of_ray_first_intersection(PyObject* self, PyObject* const* ar
     } else {
         result = new_doubles(n, 3, out);
         if (!result) return nullptr;
-        ok = for_each_row(u_ray, n, [&](double* u, Py_ssize_t j) { kernel(e, source, u, out + 3 * j); });
+        ok = for_each_row(u_ray, n,
+                          [&](double* u, Py_ssize_t j) { kernel(e, source, u, out + 3 * j); });
     }
     return ok ? result.release() : nullptr;
 }
