@@ -303,3 +303,13 @@ def test_record_results_are_zeroed_writable_c_ordered_arrays(n):
     assert E.lla_from_pos(r).tobytes() == expected.tobytes()
     single = E.surf_coord_from_surf_pos(np.array([6378137.0, 0.0, 0.0]))
     assert single.dtype == SurfCoord_dtype and single.shape == (1,) and single.flags.writeable
+
+
+@pytest.mark.parametrize("name", TEN_METHODS)
+def test_every_failure_gets_one_traceback_entry_naming_its_method(name):
+    prefix = "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid."
+    for call in (lambda: getattr(E, name)(nonsense=1), lambda: getattr(E, name)(*[[0.1]] * 4)):
+        with pytest.raises((TypeError, AttributeError)) as info:
+            call()
+        entries = [t.name for t in info.traceback if t.name.startswith(prefix)]
+        assert entries == [prefix + name]
