@@ -69,16 +69,6 @@ inline constexpr double kAxisDistance = 1e-5;
 // module's own, where both forms compute the same bits.
 enum class Calls { through_table, direct };
 
-// A call of the kernel held in the table slot `Slot`, in the form `calls` selects: `Direct`
-// is this header's direct form of the same kernel.
-template <Calls calls, auto Slot, auto Direct, class Self, class... Args>
-inline auto nested_call(Self* self, Args... args) noexcept {
-    if constexpr (calls == Calls::direct)
-        return Direct(self, args...);
-    else
-        return (self->vtab->*Slot)(self, args...);
-}
-
 // After a nested call: true (return at once) when an interpreter error is pending, with a
 // traceback entry for `kernel`; never in the direct form, whose callees cannot raise.
 template <Calls calls, class Self>
@@ -103,17 +93,22 @@ double c_geodetic_lat_from_reduced_lat(Self* self, double reduced_lat) noexcept 
     return std::atan(std::tan(reduced_lat) / (1.0 - self->f));
 }
 
-// The two latitude maps as the kernels built on them call them.
+// The two latitude maps as the kernels built on them call them, in the form `calls`
+// selects (see Calls). The direct form names the kernel, so that it is inlined.
 template <Calls calls, class Self>
 inline double reduced_lat_of(Self* self, double geodetic_lat) noexcept {
-    return nested_call<calls, &KernelTable<Self>::c_reduced_lat_from_geodetic_lat,
-                       &c_reduced_lat_from_geodetic_lat<Self, Calls::direct>>(self, geodetic_lat);
+    if constexpr (calls == Calls::direct)
+        return c_reduced_lat_from_geodetic_lat<Self, Calls::direct>(self, geodetic_lat);
+    else
+        return self->vtab->c_reduced_lat_from_geodetic_lat(self, geodetic_lat);
 }
 
 template <Calls calls, class Self>
 inline double geodetic_lat_of(Self* self, double reduced_lat) noexcept {
-    return nested_call<calls, &KernelTable<Self>::c_geodetic_lat_from_reduced_lat,
-                       &c_geodetic_lat_from_reduced_lat<Self, Calls::direct>>(self, reduced_lat);
+    if constexpr (calls == Calls::direct)
+        return c_geodetic_lat_from_reduced_lat<Self, Calls::direct>(self, reduced_lat);
+    else
+        return self->vtab->c_geodetic_lat_from_reduced_lat(self, reduced_lat);
 }
 
 // Reduced latitude of the foot of the surface normal through r, by Newton's method on
@@ -140,6 +135,15 @@ double c_solve_reduced_lat_equation(Self* self, double* r) noexcept {
         beta = beta - inc;
     } while (std::fabs(inc) > kNewtonTolerance);
     return beta;
+}
+
+// The reduced-latitude equation as the kernels built on it call it (see reduced_lat_of).
+template <Calls calls, class Self>
+inline double reduced_lat_equation_of(Self* self, double* r) noexcept {
+    if constexpr (calls == Calls::direct)
+        return c_solve_reduced_lat_equation<Self, Calls::direct>(self, r);
+    else
+        return self->vtab->c_solve_reduced_lat_equation(self, r);
 }
 
 // -- surface points and vectors ------------------------------------------------------------
@@ -223,8 +227,7 @@ void c_lla_from_pos(Self* self, double* r, LLA* lla) noexcept {
     const double f = self->f;
     // On the axis the longitude is defined as 0; a NaN takes the atan2 branch.
     lla->lon = (x == 0.0 && y == 0.0) ? 0.0 : std::atan2(y, x);
-    const double beta = nested_call<calls, &KernelTable<Self>::c_solve_reduced_lat_equation,
-                                    &c_solve_reduced_lat_equation<Self, Calls::direct>>(self, r);
+    const double beta = reduced_lat_equation_of<calls>(self, r);
     if (error_pending<calls>(self, "c_lla_from_pos")) return;
     const double r_equatorial_projection = std::sqrt(x * x + y * y);
     const double lat = geodetic_lat_of<calls>(self, beta);

@@ -96,13 +96,17 @@ constexpr const char* kAerAnnotations[] = {
 //
 // {name, argument names, count, kernel slot, direct kernel, result, record layout,
 //  single-vector test by ndim, docstring, annotations}
+//
+// The kernels that call no other kernel have one form only; their rows name the table's own
+// instantiation, so that the direct instantiations keep the single call sites in the kernels
+// built on them, where the compiler inlines them.
 
 constexpr MethodRow kReducedLatFromGeodeticLat{
     "reduced_lat_from_geodetic_lat",
     kGeodeticLatArgs,
     1,
     &K::c_reduced_lat_from_geodetic_lat,
-    &c_reduced_lat_from_geodetic_lat<Self, kDirect>,
+    &c_reduced_lat_from_geodetic_lat<Self>,
     Result::floats,
     nullptr,
     false,
@@ -120,7 +124,7 @@ constexpr MethodRow kGeodeticLatFromReducedLat{
     kReducedLatArgs,
     1,
     &K::c_geodetic_lat_from_reduced_lat,
-    &c_geodetic_lat_from_reduced_lat<Self, kDirect>,
+    &c_geodetic_lat_from_reduced_lat<Self>,
     Result::floats,
     nullptr,
     false,
@@ -189,7 +193,7 @@ constexpr MethodRow kSolveReducedLatEquation{
     kRArgs,
     1,
     &K::c_solve_reduced_lat_equation,
-    &c_solve_reduced_lat_equation<Self, kDirect>,
+    &c_solve_reduced_lat_equation<Self>,
     Result::floats,
     nullptr,
     false,
