@@ -120,7 +120,7 @@ def _epoch(name, value):
         raise type(exc)(f"find_passes: cannot read {name} {value!r} as a time: {exc}") from None
     if t.size != 1:
         raise ValueError(f"find_passes: {name} must be a single epoch, got {t.size} epochs")
-    return Time(float(t.jd1.ravel()[0]), float(t.jd2.ravel()[0]), format="jd", scale="tai")
+    return _time(t.jd1.reshape(()), t.jd2.reshape(()), "tai")
 
 
 def _propagator(satellite):
@@ -178,6 +178,11 @@ class _Station:
 # -- time -----------------------------------------------------------------------------------
 
 
+def _time(jd1, jd2, scale):
+    """A Time of a two-part Julian date that is already split (whole days, a fraction)."""
+    return Time._from_parts(jd1, jd2, scale)
+
+
 class _Clock:
     """TAI seconds since start to UTC ``Time`` objects.
 
@@ -210,7 +215,7 @@ class _Clock:
             u1, u2 = t1, t2 - self._offset_days
         else:
             u1, u2 = erfa.taiutc(t1, t2)
-        return Time(u1, u2, format="jd", scale="utc")
+        return _time(u1, u2, "utc")
 
 
 # -- sampling -------------------------------------------------------------------------------
@@ -270,45 +275,56 @@ class _Sampler:
 
     def __call__(self, seconds):
         seconds = np.asarray(seconds, dtype=np.float64)
-        n = seconds.size
+        time = self._clock.utc(seconds)
         out = _Samples.__new__(_Samples)
         out.t = seconds
-        for name in _Samples.__slots__[1:]:
-            setattr(out, name, np.full(n, np.nan))
-        out.valid = np.zeros(n, dtype=bool)
-        out.up = np.zeros(n, dtype=bool)
-        if n == 0:
-            return out
-        time = self._clock.utc(seconds)
-        state, codes = self._satellite.propagate(time, errors=True)
-        r = np.asarray(state.r, dtype=np.float64)
-        v = np.asarray(state.v, dtype=np.float64)
-        valid = (np.asarray(codes) == 0) & np.isfinite(r).all(axis=1) & np.isfinite(v).all(axis=1)
+        if seconds.size:
+            state, codes = self._satellite.propagate(time, errors=True)
+            r = np.asarray(state.r, dtype=np.float64)
+            v = np.asarray(state.v, dtype=np.float64)
+            ok = np.isfinite(r).all(axis=1) & np.isfinite(v).all(axis=1)
+            valid = (np.asarray(codes) == 0) & ok
+        else:
+            r = v = np.empty((0, 3))
+            valid = np.zeros(0, dtype=bool)
         out.valid = valid
-        if not valid.any():
+        if valid.all():
+            self._observe(out, time, r, v)
             return out
-        if not valid.all():
-            time, r, v = time[np.flatnonzero(valid)], r[valid], v[valid]
+        # failed epochs: observe the others and leave NaN (and not up) where it failed
+        some = _Samples.__new__(_Samples)
+        index = np.flatnonzero(valid)
+        self._observe(some, time[index], r[index], v[index])
+        for name in _Samples.__slots__[3:]:
+            full = np.full(seconds.size, np.nan)
+            full[index] = getattr(some, name)
+            setattr(out, name, full)
+        out.up = np.zeros(seconds.size, dtype=bool)
+        out.up[index] = some.up
+        return out
+
+    def _observe(self, out, time, r, v):
         st = self._station
         r_itrf, v_itrf = TEME.transform_to(ITRF, time, r, v)
         aer = st.ellipsoid.aer_coords(r_itrf, st.lat, st.lon, st.alt)
         el, rng = aer["elevation"], aer["range"]
         los = r_itrf - st.r
+        ux, uy, uz = st.up
         up_dist = los @ st.up
         up_rate = v_itrf @ st.up
         range_rate = np.einsum("ij,ij->i", los, v_itrf) / rng
-        out.el[valid] = el
-        out.az[valid] = aer["azimuth"]
-        out.rng[valid] = rng
-        out.g[valid] = up_dist - st.sin_min * rng
-        out.gdot[valid] = up_rate - st.sin_min * range_rate
-        out.eldot[valid] = (up_rate - np.sin(el) * range_rate) / (rng * np.cos(el))
-        across = np.cross(los, st.up)
-        out.height[valid] = -np.arctan2(np.sqrt(np.einsum("ij,ij->i", across, across)), up_dist)
-        out.rmag[valid] = np.sqrt(np.einsum("ij,ij->i", r, r))
-        out.vmag[valid] = np.sqrt(np.einsum("ij,ij->i", v, v))
-        out.up[valid] = el > st.min_elevation
-        return out
+        lx, ly, lz = los[:, 0], los[:, 1], los[:, 2]
+        across = np.hypot(np.hypot(ly * uz - lz * uy, lz * ux - lx * uz), lx * uy - ly * ux)
+        out.up = el > st.min_elevation
+        out.el = el
+        out.az = aer["azimuth"]
+        out.rng = rng
+        out.height = -np.arctan2(across, up_dist)
+        out.g = up_dist - st.sin_min * rng
+        out.gdot = up_rate - st.sin_min * range_rate
+        out.eldot = (up_rate - np.sin(el) * range_rate) / (rng * np.cos(el))
+        out.rmag = np.sqrt(np.einsum("ij,ij->i", r, r))
+        out.vmag = np.sqrt(np.einsum("ij,ij->i", v, v))
 
 
 # -- the grid and its coverage --------------------------------------------------------------
@@ -444,7 +460,7 @@ def _hermite_root(ga, gb, pa, pb, h):
         u0 = np.where(np.isfinite(u0), u0, 0.5)
         ma, mb = pa * h, pb * h
         u = u0
-        for _ in range(6):
+        for _ in range(3):
             u2, u3 = u * u, u * u * u
             val = (
                 (2 * u3 - 3 * u2 + 1) * ga
@@ -461,62 +477,6 @@ def _hermite_root(ga, gb, pa, pb, h):
             u = np.clip(u - val / der, 0.0, 1.0)
         u = np.where(np.isfinite(u), u, u0)
     return u * h
-
-
-def _crossings(sampler, a, b):
-    """Refine the crossings bracketed by samples a[i] (one side) and b[i] (the other side).
-
-    Each round places a probe pair 2 * _PROBE_S apart around the Hermite estimate of the
-    root and keeps the sub-interval where the side changes first; a bracket no wider than
-    the tolerance is done.  Returns the crossing times (the chord's root in the final
-    bracket) in seconds since start.
-    """
-    lo, hi = a, b
-    for _ in range(_MAX_ROUNDS):
-        width = hi.t - lo.t
-        active = np.flatnonzero(width > TOLERANCE_S)
-        if active.size == 0:
-            break
-        la, ha = lo.take(active), hi.take(active)
-        h = ha.t - la.t
-        guess = la.t + _hermite_root(la.g, ha.g, la.gdot, ha.gdot, h)
-        guess = np.clip(guess, la.t + _PROBE_S, ha.t - _PROBE_S)
-        probes = sampler(np.concatenate([guess - _PROBE_S, guess + _PROBE_S]))
-        m = active.size
-        p1, p2 = probes.take(slice(0, m)), probes.take(slice(m, None))
-        # the side changes in [lo, p1], else in [p1, p2], else in [p2, hi]
-        first = p1.up != la.up
-        second = ~first & (p2.up != la.up)
-        third = ~first & ~second
-        new_lo = _select([(first, la), (second, p1), (third, p2)])
-        new_hi = _select([(first, p1), (second, p2), (third, ha)])
-        lo, hi = _assign(lo, active, new_lo), _assign(hi, active, new_hi)
-    with np.errstate(invalid="ignore", divide="ignore"):
-        u = lo.g / (lo.g - hi.g)
-    u = np.where(np.isfinite(u) & (u >= 0.0) & (u <= 1.0), u, 0.5)
-    return lo.t + u * (hi.t - lo.t)
-
-
-def _select(choices):
-    """Per element, the sample of the first choice whose mask is set."""
-    out = _Samples.__new__(_Samples)
-    for name in _Samples.__slots__:
-        conds = [mask for mask, _ in choices]
-        vals = [getattr(s, name) for _, s in choices]
-        out_val = vals[-1].copy()
-        for mask, val in zip(reversed(conds[:-1]), reversed(vals[:-1]), strict=True):
-            out_val = np.where(mask, val, out_val)
-        setattr(out, name, out_val)
-    return out
-
-
-def _assign(samples, index, values):
-    out = _Samples.__new__(_Samples)
-    for name in _Samples.__slots__:
-        arr = getattr(samples, name).copy()
-        arr[index] = getattr(values, name)
-        setattr(out, name, arr)
-    return out
 
 
 # -- culminations ---------------------------------------------------------------------------
@@ -678,27 +638,81 @@ class _EdgePeak:
             self.done = abs(x[0] - self.edge[0]) <= TOLERANCE_S or self._rounds >= _MAX_ROUNDS
 
 
-def _search_peaks(sampler, searches, extra):
-    """Run the searches together, one sampler call per round; the first round also samples
-    the epochs ``extra``.  Returns the samples of ``extra``."""
-    extra_samples = None
-    for _ in range(_MAX_ROUNDS + 1):
-        active = [s for s in searches if not s.done]
-        if not active and extra_samples is not None:
+class _Crossings:
+    """The crossings bracketed by samples lo[i] and hi[i] (one on each side), refined
+    together.
+
+    Each round places a probe pair 2 * _PROBE_S apart around the Hermite estimate of the
+    root and keeps the sub-interval where the side changes first; a bracket no wider than
+    the tolerance is done.  The crossing is the chord's root in the final bracket, and its
+    azimuth is interpolated there.
+    """
+
+    __slots__ = ("t0", "t1", "g0", "g1", "p0", "p1", "up0", "az0", "az1", "_active", "_guess")
+
+    def __init__(self, lo, hi):
+        self.t0, self.t1, self.g0, self.g1 = lo.t, hi.t, lo.g, hi.g
+        self.p0, self.p1, self.up0, self.az0, self.az1 = lo.gdot, hi.gdot, lo.up, lo.az, hi.az
+        self._active = self._guess = None
+
+    @property
+    def done(self):
+        return not (self.t1 - self.t0 > TOLERANCE_S).any()
+
+    def probes(self):
+        active = np.flatnonzero(self.t1 - self.t0 > TOLERANCE_S)
+        t0, t1 = self.t0[active], self.t1[active]
+        i = active
+        guess = t0 + _hermite_root(self.g0[i], self.g1[i], self.p0[i], self.p1[i], t1 - t0)
+        guess = np.clip(guess, t0 + _PROBE_S, t1 - _PROBE_S)
+        self._active = active
+        return np.concatenate([guess - _PROBE_S, guess + _PROBE_S])
+
+    def update(self, probes):
+        i, m = self._active, self._active.size
+        a, b = probes.take(slice(0, m)), probes.take(slice(m, None))
+        # the side changes in [lo, a], else in [a, b], else in [b, hi]
+        first = a.up != self.up0[i]
+        second = ~first & (b.up != self.up0[i])
+        for lo_name, hi_name, field in (
+            ("t0", "t1", "t"),
+            ("g0", "g1", "g"),
+            ("p0", "p1", "gdot"),
+            ("az0", "az1", "az"),
+        ):
+            lo, hi = getattr(self, lo_name), getattr(self, hi_name)
+            pa, pb = getattr(a, field), getattr(b, field)
+            lo[i] = np.where(first, lo[i], np.where(second, pa, pb))
+            hi[i] = np.where(first, pa, np.where(second, pb, hi[i]))
+
+    def result(self):
+        with np.errstate(invalid="ignore", divide="ignore"):
+            u = self.g0 / (self.g0 - self.g1)
+        u = np.where(np.isfinite(u) & (u >= 0.0) & (u <= 1.0), u, 0.5)
+        turn = (self.az1 - self.az0 + math.pi) % _TWO_PI - math.pi  # across the +-pi cut
+        az = np.where(np.isfinite(turn), self.az0 + u * turn, self.az0)
+        az = np.where(np.isfinite(az), az, self.az1)
+        return self.t0 + u * (self.t1 - self.t0), az
+
+
+def _refine(sampler, crossings, peaks):
+    """Refine the crossings and run the peak searches together, one sampler call a round."""
+    for _ in range(_MAX_ROUNDS):
+        active = [s for s in peaks if not s.done]
+        refine_crossings = not crossings.done
+        if not active and not refine_crossings:
             break
         lists = [s.probes() for s in active]
-        first = extra_samples is None
-        times = np.array([x for lst in lists for x in lst] + (list(extra) if first else []))
-        got = sampler(times)
+        at_crossings = crossings.probes() if refine_crossings else np.empty(0)
+        got = sampler(np.concatenate([at_crossings] + [np.asarray(x) for x in lists]))
+        if refine_crossings:
+            crossings.update(got.take(slice(0, at_crossings.size)))
         height = np.where(got.valid, got.height, -np.inf).tolist()
         el = got.el.tolist()
-        k = 0
+        k = at_crossings.size
         for s, lst in zip(active, lists, strict=True):
             s.update([(x, height[k + i], el[k + i]) for i, x in enumerate(lst)])
             k += len(lst)
-        if first:
-            extra_samples = got.take(slice(k, None))
-    return extra_samples
 
 
 # -- assembly -------------------------------------------------------------------------------
@@ -760,60 +774,60 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
     n = samples.t.size
     valid, up = samples.valid, samples.up
     idx = np.flatnonzero(valid[:-1] & valid[1:] & (up[:-1] != up[1:]))
-    crossing_times = _crossings(sampler, samples.take(idx), samples.take(idx + 1))
-    crossing_at = dict(zip(idx.tolist(), crossing_times.tolist(), strict=True))
+    crossings = _Crossings(samples.take(idx), samples.take(idx + 1))
 
-    # runs of samples above the threshold
+    # runs of samples above the threshold, each with its peak searches
     edges = np.flatnonzero(np.diff(np.concatenate([[False], up, [False]]).astype(np.int8)))
-    runs = list(zip(edges[0::2].tolist(), (edges[1::2] - 1).tolist(), strict=True))
-
     t, el, eldot, height = samples.t, samples.el, samples.eldot, samples.height
-    min_el = station.min_elevation
-    at_threshold = min_el - math.pi / 2  # the height of a crossing
-    plans = []  # per run: rise time, set time, list of searches
-    for i, j in runs:
-        rise = crossing_at.get(i - 1) if i > 0 else None
-        set_ = crossing_at.get(j) if j < n - 1 else None
-        pts = [(t[k], height[k], el[k]) for k in range(i, j + 1)]
-        slopes = [eldot[k] for k in range(i, j + 1)]
-        if rise is not None:
-            pts.insert(0, (rise, at_threshold, min_el))
-            slopes.insert(0, np.nan)
-        if set_ is not None:
-            pts.append((set_, at_threshold, min_el))
-            slopes.append(np.nan)
+    plans, peaks = [], []
+    for i, j in zip(edges[0::2].tolist(), (edges[1::2] - 1).tolist(), strict=True):
+        # a valid neighbour below the threshold means a crossing; otherwise the pass is cut
+        # there by the window or by a failure
+        rise = i - 1 if i > 0 and valid[i - 1] else None
+        set_ = j if j < n - 1 and valid[j + 1] else None
+        first = i if rise is None else i - 1
+        last = j if set_ is None else j + 1
+        pts = [(t[k], height[k], el[k]) for k in range(first, last + 1)]
+        m = len(pts) - 1
         searches = []
-        last = len(pts) - 1
-        if last == 0:
-            plans.append((rise, set_, [], pts[0]))
-            continue
-        for k in range(last + 1):
-            f = pts[k][1]
-            if 0 < k < last:
-                if f > pts[k - 1][1] and f >= pts[k + 1][1]:
-                    searches.append(_Peak(pts[k - 1], pts[k], pts[k + 1]))
-            elif k == 0 and f >= pts[1][1]:
-                searches.append(_EdgePeak(pts[0], pts[1], slopes[0]))
-            elif k == last and f > pts[last - 1][1]:
-                searches.append(_EdgePeak(pts[last], pts[last - 1], -slopes[last]))
-        plans.append((rise, set_, searches, max(pts, key=lambda p: p[1])))
+        for k in range(1, m):
+            if pts[k - 1][1] < pts[k][1] >= pts[k + 1][1]:
+                searches.append(_Peak(pts[k - 1], pts[k], pts[k + 1]))
+        if m > 0 and rise is None and pts[0][1] >= pts[1][1]:
+            searches.append(_EdgePeak(pts[0], pts[1], eldot[first]))
+        if m > 0 and set_ is None and pts[m][1] > pts[m - 1][1]:
+            searches.append(_EdgePeak(pts[m], pts[m - 1], -eldot[last]))
+        highest = max(pts[i - first : j - first + 1], key=lambda p: p[1])
+        plans.append((rise, set_, searches, highest))
+        peaks.extend(searches)
 
-    events = [x for rise, set_, _, _ in plans for x in (rise, set_) if x is not None]
-    at_events = _search_peaks(sampler, [s for plan in plans for s in plan[2]], events)
-    azimuths = iter(at_events.az.tolist())
+    _refine(sampler, crossings, peaks)
+    crossing_t, crossing_az = crossings.result()
+    position = {k: p for p, k in enumerate(idx.tolist())}
 
     reported = []
-    for rise, set_, searches, highest_sample in plans:
+    for rise, set_, searches, highest in plans:
         found = [s.best for s in searches if s.best is not None]
         top = max(found, key=lambda p: p[1]) if found else None
-        if top is None or top[1] < highest_sample[1]:
+        if top is None or top[1] < highest[1]:
             # the highest point is the edge of the window (or of the valid propagation)
-            culmination, max_el = None, float(highest_sample[2])
+            culmination, max_el = None, float(highest[2])
         else:
             culmination, max_el = top[0], float(top[2])
-        rise_az = None if rise is None else _wrap_azimuth(next(azimuths))
-        set_az = None if set_ is None else _wrap_azimuth(next(azimuths))
-        reported.append(((rise, culmination, set_), max_el, rise_az, set_az))
+        r = None if rise is None else position[rise]
+        s_ = None if set_ is None else position[set_]
+        reported.append(
+            (
+                (
+                    None if r is None else crossing_t[r],
+                    culmination,
+                    None if s_ is None else crossing_t[s_],
+                ),
+                max_el,
+                None if r is None else _wrap_azimuth(crossing_az[r]),
+                None if s_ is None else _wrap_azimuth(crossing_az[s_]),
+            )
+        )
 
     # one conversion to Time for every reported epoch
     stamps = [x for epochs, *_ in reported for x in epochs if x is not None]
