@@ -250,7 +250,9 @@ class _Samples:
     def take(self, index):
         out = _Samples.__new__(_Samples)
         for name in _Samples.__slots__:
-            setattr(out, name, getattr(self, name)[index])
+            value = getattr(self, name, None)
+            if value is not None:
+                setattr(out, name, value[index])
         return out
 
     @staticmethod
@@ -273,7 +275,9 @@ class _Sampler:
         self._station = station
         self._clock = clock
 
-    def __call__(self, seconds):
+    def __call__(self, seconds, full=True):
+        """Samples at ``seconds`` since start; without ``full`` the rates and magnitudes
+        that only the grid needs (eldot, rmag, vmag) are left out."""
         seconds = np.asarray(seconds, dtype=np.float64)
         time = self._clock.utc(seconds)
         out = _Samples.__new__(_Samples)
@@ -289,13 +293,13 @@ class _Sampler:
             valid = np.zeros(0, dtype=bool)
         out.valid = valid
         if valid.all():
-            self._observe(out, time, r, v)
+            self._observe(out, time, r, v, full)
             return out
         # failed epochs: observe the others and leave NaN (and not up) where it failed
         some = _Samples.__new__(_Samples)
         index = np.flatnonzero(valid)
-        self._observe(some, time[index], r[index], v[index])
-        for name in _Samples.__slots__[3:]:
+        self._observe(some, time[index], r[index], v[index], full)
+        for name in _Samples.__slots__[3:] if full else _Samples.__slots__[3:-3]:
             full = np.full(seconds.size, np.nan)
             full[index] = getattr(some, name)
             setattr(out, name, full)
@@ -303,7 +307,7 @@ class _Sampler:
         out.up[index] = some.up
         return out
 
-    def _observe(self, out, time, r, v):
+    def _observe(self, out, time, r, v, full):
         st = self._station
         r_itrf, v_itrf = TEME.transform_to(ITRF, time, r, v)
         aer = st.ellipsoid.aer_coords(r_itrf, st.lat, st.lon, st.alt)
@@ -312,8 +316,8 @@ class _Sampler:
         ux, uy, uz = st.up
         up_dist = los @ st.up
         up_rate = v_itrf @ st.up
-        range_rate = np.einsum("ij,ij->i", los, v_itrf) / rng
         lx, ly, lz = los[:, 0], los[:, 1], los[:, 2]
+        range_rate = (lx * v_itrf[:, 0] + ly * v_itrf[:, 1] + lz * v_itrf[:, 2]) / rng
         across = np.hypot(np.hypot(ly * uz - lz * uy, lz * ux - lx * uz), lx * uy - ly * ux)
         out.up = el > st.min_elevation
         out.el = el
@@ -322,9 +326,10 @@ class _Sampler:
         out.height = -np.arctan2(across, up_dist)
         out.g = up_dist - st.sin_min * rng
         out.gdot = up_rate - st.sin_min * range_rate
-        out.eldot = (up_rate - np.sin(el) * range_rate) / (rng * np.cos(el))
-        out.rmag = np.sqrt(np.einsum("ij,ij->i", r, r))
-        out.vmag = np.sqrt(np.einsum("ij,ij->i", v, v))
+        if full:
+            out.eldot = (up_rate - np.sin(el) * range_rate) / (rng * np.cos(el))
+            out.rmag = np.sqrt(np.einsum("ij,ij->i", r, r))
+            out.vmag = np.sqrt(np.einsum("ij,ij->i", v, v))
 
 
 # -- the grid and its coverage --------------------------------------------------------------
@@ -505,7 +510,7 @@ class _Peak:
     points around the best one, whose vertex is the culmination.
     """
 
-    __slots__ = ("pts", "done", "_rounds", "_stalled", "_phase", "_stencil", "_vertex")
+    __slots__ = ("pts", "done", "_rounds", "_stalled", "_phase", "_stencil", "_vertex", "_d")
 
     def __init__(self, a, b, c):
         self.pts = [a, b, c]
@@ -532,7 +537,7 @@ class _Peak:
         return max(_PROBE_S, math.sqrt(2.0 * _HEIGHT_NOISE / -curvature))
 
     def _check_width(self):
-        spacing = self._spacing()
+        spacing = self._d = self._spacing()
         self.done = False
         if self.pts[2][0] - self.pts[0][0] <= max(TOLERANCE_S, 2.5 * spacing):
             if spacing > _PROBE_S:
@@ -556,7 +561,7 @@ class _Peak:
         num = (tb - ta) ** 2 * (fb - fc) - (tb - tc) ** 2 * (fb - fa)
         den = (tb - ta) * (fb - fc) - (tb - tc) * (fb - fa)
         x = tb - 0.5 * num / den if den != 0.0 and math.isfinite(num / den) else tb
-        d = min(self._spacing(), (tc - ta) / 4.0)
+        d = min(self._d, (tc - ta) / 4.0)
         x = min(max(x, ta + d), tc - d)
         return [x - d, x, x + d]
 
@@ -704,7 +709,7 @@ def _refine(sampler, crossings, peaks):
             break
         lists = [s.probes() for s in active]
         at_crossings = crossings.probes() if refine_crossings else np.empty(0)
-        got = sampler(np.concatenate([at_crossings] + [np.asarray(x) for x in lists]))
+        got = sampler(np.concatenate([at_crossings] + [np.asarray(x) for x in lists]), False)
         if refine_crossings:
             crossings.update(got.take(slice(0, at_crossings.size)))
         height = np.where(got.valid, got.height, -np.inf).tolist()
