@@ -217,6 +217,26 @@ def test_passes_are_ordered_and_well_formed(sat, stn, min_deg):
         assert p.set is not None or k == len(passes) - 1
 
 
+@pytest.mark.parametrize(
+    "sat,stn,expected",
+    [
+        ("geo-w", "quito", "always up"),
+        ("geo-e", "mcmurdo", "always up"),
+        ("geo-w", "paris", "never"),
+        ("geo-e", "quito", "never"),
+    ],
+    ids=["geo-w-quito", "geo-e-mcmurdo", "geo-w-paris", "geo-e-quito"],
+)
+def test_geostationary_always_up_or_never(sat, stn, expected):
+    start, passes = computed(sat, stn, 0.0)
+    if expected == "never":
+        assert passes == []
+        return
+    (p,) = passes
+    assert p.rise is None and p.set is None and p.culmination is not None
+    assert p.culmination.scale == "utc" and p.culmination.isscalar
+
+
 # -- against skyfield -------------------------------------------------------------------------
 
 

@@ -335,7 +335,7 @@ class _Sampler:
 # -- the grid and its coverage --------------------------------------------------------------
 
 
-def _elements(satellite, sampler):
+def _elements(satellite, clock):
     """Semi-major axis (m) and eccentricity: the propagator's mean elements when it has
     them, otherwise osculating elements of the state at start."""
     n = getattr(satellite, "mean_motion", None)
@@ -343,7 +343,7 @@ def _elements(satellite, sampler):
     if n is not None and e is not None and float(n) > 0.0 and 0.0 <= float(e) < 1.0:
         n_rad_s = float(n) / _SECONDS_PER_MINUTE
         return (_MU / (n_rad_s * n_rad_s)) ** (1.0 / 3.0), float(e)
-    state, codes = satellite.propagate(sampler._clock.utc(np.zeros(1)), errors=True)
+    state, codes = satellite.propagate(clock.utc(np.zeros(1)), errors=True)
     r = np.asarray(state.r, dtype=np.float64)[0]
     v = np.asarray(state.v, dtype=np.float64)[0]
     rmag, v2 = float(np.linalg.norm(r)), float(v @ v)
@@ -510,10 +510,21 @@ class _Peak:
     points around the best one, whose vertex is the culmination.
     """
 
-    __slots__ = ("pts", "done", "_rounds", "_stalled", "_phase", "_stencil", "_vertex", "_d")
+    __slots__ = (
+        "pts",
+        "done",
+        "window",
+        "_rounds",
+        "_stalled",
+        "_phase",
+        "_stencil",
+        "_vertex",
+        "_d",
+    )
 
-    def __init__(self, a, b, c):
+    def __init__(self, a, b, c, window):
         self.pts = [a, b, c]
+        self.window = window  # (first, last) second of the search window
         self._rounds = 0
         self._stalled = False
         self._phase = "search"
@@ -577,7 +588,8 @@ class _Peak:
                 c2, c1, _ = np.polyfit(t[ok], f[ok] - f[ok].max(), 2)
                 vertex = -c1 / (2.0 * c2) if c2 < 0.0 else math.nan
                 if abs(vertex) <= self._stencil:
-                    self._vertex = tb + vertex
+                    lo, hi = self.window
+                    self._vertex = min(max(tb + vertex, lo), hi)
                     return
             self.done = True
             return
@@ -600,9 +612,10 @@ class _EdgePeak:
     pass is cut there (window edge or failed propagation): is there a higher point between
     the edge e and its neighbour c, or is the edge itself the highest point?"""
 
-    __slots__ = ("edge", "far", "slope", "done", "peak", "_rounds")
+    __slots__ = ("edge", "far", "slope", "window", "done", "peak", "_rounds")
 
-    def __init__(self, edge, far, slope):
+    def __init__(self, edge, far, slope, window):
+        self.window = window
         self.edge, self.far = edge, far  # (t, height, elevation), height(far) <= height(edge)
         self.slope = slope  # elevation rate at the edge, towards the far point positive
         self.peak = None  # a _Peak once a point above the edge is found
@@ -636,7 +649,7 @@ class _EdgePeak:
         (x,) = points
         if x[1] > self.edge[1]:
             lo, hi = sorted([self.edge, self.far], key=lambda p: p[0])
-            self.peak = _Peak(lo, x, hi)
+            self.peak = _Peak(lo, x, hi, self.window)
             self.done = self.peak.done
         else:
             self.far = x
@@ -746,11 +759,13 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
     ``StateVector`` in metres and m/s (and per-epoch error codes with ``errors=True``).
 
     Returns the passes in time order, each a ``Pass``; rise, set and culmination are exact
-    to 0.01 s.  A satellite that never rises gives an empty list; one that is up for the
-    whole window gives one pass whose rise and set are None.  Epochs at which the
-    propagation fails (a decayed orbit, for example) count as below the threshold and end
-    a pass with set None.  Positions are rotated from TEME to ITRF with the Earth
-    orientation in force in ``orbalis.frames.frames``.
+    to 0.01 s (a geostationary culmination, whose elevation changes by less than the
+    rounding noise over tens of milliseconds, is the vertex of a least-squares fit).  A
+    satellite that never rises gives an empty list; one that is up for the whole window
+    gives one pass whose rise and set are None.  Epochs at which the propagation fails (a
+    decayed orbit, for example) count as below the threshold and end a pass with set None.
+    Positions are rotated from TEME to ITRF with the Earth orientation in force in
+    ``orbalis.frames.frames``.
 
     Raises ValueError for ``stop`` before ``start``, a latitude outside [-pi/2, pi/2], a
     threshold outside [-pi/2, pi/2] or a non-finite station coordinate, and TypeError for
@@ -767,7 +782,7 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
     clock = _Clock(t_start, span)
     sampler = _Sampler(propagator, station, clock)
 
-    elements = _elements(propagator, sampler)
+    elements = _elements(propagator, clock)
     step = _grid_step(elements, span)
     count = max(2, math.ceil(span / step) + 1) if span > 0.0 else 1
     samples = sampler(np.linspace(0.0, span, count))
@@ -784,7 +799,7 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
     # runs of samples above the threshold, each with its peak searches
     edges = np.flatnonzero(np.diff(np.concatenate([[False], up, [False]]).astype(np.int8)))
     t, el, eldot, height = samples.t, samples.el, samples.eldot, samples.height
-    plans, peaks = [], []
+    plans, peaks, window = [], [], (0.0, span)
     for i, j in zip(edges[0::2].tolist(), (edges[1::2] - 1).tolist(), strict=True):
         # a valid neighbour below the threshold means a crossing; otherwise the pass is cut
         # there by the window or by a failure
@@ -797,11 +812,11 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
         searches = []
         for k in range(1, m):
             if pts[k - 1][1] < pts[k][1] >= pts[k + 1][1]:
-                searches.append(_Peak(pts[k - 1], pts[k], pts[k + 1]))
+                searches.append(_Peak(pts[k - 1], pts[k], pts[k + 1], window))
         if m > 0 and rise is None and pts[0][1] >= pts[1][1]:
-            searches.append(_EdgePeak(pts[0], pts[1], eldot[first]))
+            searches.append(_EdgePeak(pts[0], pts[1], eldot[first], window))
         if m > 0 and set_ is None and pts[m][1] > pts[m - 1][1]:
-            searches.append(_EdgePeak(pts[m], pts[m - 1], -eldot[last]))
+            searches.append(_EdgePeak(pts[m], pts[m - 1], -eldot[last], window))
         highest = max(pts[i - first : j - first + 1], key=lambda p: p[1])
         plans.append((rise, set_, searches, highest))
         peaks.extend(searches)
