@@ -458,6 +458,36 @@ def test_failed_propagation_ends_a_pass_cleanly(iss_day):
         assert iss_paris(start, stop, FailingPropagator(propagator("iss"), start, -1.0)) == []
 
 
+def test_a_real_decay_cuts_the_pass_under_way():
+    # a published set that decays 51.5 min after its epoch; the station stands under the
+    # satellite 10 s before that, so the pass is cut by the decay
+    sat = SGP4(
+        TLE(
+            "1 28872U 05037B   05333.02012661  .25992681  00000-0  24476-3 0  1534",
+            "2 28872  96.4736 157.9986 0303955 244.0492 110.6523 16.46015938 10708",
+        )
+    )
+    minutes = np.arange(50.0, 53.0, 1e-4)
+    _, _, codes = sat.propagate_minutes(minutes)
+    decay = minutes[np.argmax(codes == 6)] * 60.0  # seconds after the epoch
+    epoch = sat.epoch
+    overhead = at(epoch, decay - 10.0)
+    r, _ = TEME.transform_to(ITRF, overhead, sat.propagate(overhead).r, np.zeros((1, 3)))
+    lla = WGS84.lla_from_pos(r)
+    got = find_passes(
+        sat,
+        float(lla["lat"][0]),
+        float(lla["lon"][0]),
+        0.0,
+        at(epoch, decay - 1200.0),
+        at(epoch, decay + 600.0),
+    )
+    (p,) = got
+    assert p.rise is not None and p.set is None and p.set_azimuth is None
+    assert abs(seconds_since(p.culmination, epoch) - (decay - 10.0)) < 1.0
+    assert p.max_elevation > math.radians(89.0)
+
+
 def test_object_without_elements_gives_the_same_passes(iss_day):
     # the step then comes from the osculating orbit at start
     start, passes = iss_day
