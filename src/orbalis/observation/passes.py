@@ -227,9 +227,11 @@ class _Samples:
     ``g`` = (line of sight) . up - sin(min_elevation) * range is positive exactly where the
     elevation is above the threshold and, unlike the elevation, smooth everywhere (also
     through the zenith); ``gdot`` is its rate.  ``up`` is the test elevation > threshold on
-    valid epochs; invalid epochs (failed propagation) are never up.  ``height`` is minus
-    the zenith angle, atan2(|los x up|, los . up): it peaks where the elevation does but
-    keeps its resolution near the zenith, where asin, and so the elevation, loses it.
+    valid epochs; invalid epochs (failed propagation) are never up.  ``height`` is
+    -|los/range - up|^2 = -(2 - 2 cos(zenith angle)): it peaks where the elevation does,
+    but keeps its resolution near the zenith, where asin, and so the elevation, loses it,
+    and stays smooth through it (minus the zenith angle itself has a kink there); ``hdot``
+    is its rate.
     """
 
     __slots__ = (
@@ -242,7 +244,7 @@ class _Samples:
         "height",
         "g",
         "gdot",
-        "eldot",
+        "hdot",
         "rmag",
         "vmag",
     )
@@ -277,7 +279,7 @@ class _Sampler:
 
     def __call__(self, seconds, full=True):
         """Samples at ``seconds`` since start; without ``full`` the rates and magnitudes
-        that only the grid needs (eldot, rmag, vmag) are left out."""
+        that only the grid needs (hdot, rmag, vmag) are left out."""
         seconds = np.asarray(seconds, dtype=np.float64)
         time = self._clock.utc(seconds)
         out = _Samples.__new__(_Samples)
@@ -318,16 +320,17 @@ class _Sampler:
         up_rate = v_itrf @ st.up
         lx, ly, lz = los[:, 0], los[:, 1], los[:, 2]
         range_rate = (lx * v_itrf[:, 0] + ly * v_itrf[:, 1] + lz * v_itrf[:, 2]) / rng
-        across = np.hypot(np.hypot(ly * uz - lz * uy, lz * ux - lx * uz), lx * uy - ly * ux)
+        dx, dy, dz = lx / rng - ux, ly / rng - uy, lz / rng - uz
         out.up = el > st.min_elevation
         out.el = el
         out.az = aer["azimuth"]
         out.rng = rng
-        out.height = -np.arctan2(across, up_dist)
+        out.height = -(dx * dx + dy * dy + dz * dz)
         out.g = up_dist - st.sin_min * rng
         out.gdot = up_rate - st.sin_min * range_rate
         if full:
-            out.eldot = (up_rate - np.sin(el) * range_rate) / (rng * np.cos(el))
+            # d/dt of 2 cos(zenith angle) - 2, with cos = up_dist / range
+            out.hdot = 2.0 * (up_rate - (up_dist / rng) * range_rate) / rng
             out.rmag = np.sqrt(np.einsum("ij,ij->i", r, r))
             out.vmag = np.sqrt(np.einsum("ij,ij->i", v, v))
 
@@ -487,9 +490,10 @@ def _hermite_root(ga, gb, pa, pb, h):
 # -- culminations ---------------------------------------------------------------------------
 
 
-# Rounding noise of the height (rad), as measured on geostationary orbits propagated with
-# SGP4 (~1.6e-14 rad scatter about a smooth curve); far below it in low orbits.
-_HEIGHT_NOISE = 2e-14
+# Rounding noise of the direction to the satellite (rad), as measured on geostationary
+# orbits propagated with SGP4 (~1.6e-14 rad scatter about a smooth curve); far below it in
+# low orbits.  The height 2 cos z - 2 moves by 2 sin z times that.
+_DIRECTION_NOISE = 2e-14
 # Points of the least-squares parabola that finishes the search on a flat top, and the
 # half-width of the stencil in units of the noise-limited spacing (the parabola falls by
 # 900 times the noise at its ends).
@@ -514,17 +518,21 @@ class _Peak:
         "pts",
         "done",
         "window",
+        "_slopes",
         "_rounds",
         "_stalled",
         "_phase",
         "_stencil",
         "_vertex",
         "_d",
+        "_last",
     )
 
-    def __init__(self, a, b, c, window):
+    def __init__(self, a, b, c, window, slopes=None):
         self.pts = [a, b, c]
         self.window = window  # (first, last) second of the search window
+        self._slopes = slopes  # height rates at a, b, c, when known
+        self._last = None  # the last round's three close probes
         self._rounds = 0
         self._stalled = False
         self._phase = "search"
@@ -545,7 +553,9 @@ class _Peak:
         curvature = self._curvature()
         if not curvature < 0.0:
             return _PROBE_S
-        return max(_PROBE_S, math.sqrt(2.0 * _HEIGHT_NOISE / -curvature))
+        sin_z = math.sqrt(max(-self.pts[1][1] * (1.0 + self.pts[1][1] / 4.0), 0.0))
+        noise = 2.0 * sin_z * _DIRECTION_NOISE + 1e-17
+        return max(_PROBE_S, math.sqrt(2.0 * noise / -curvature))
 
     def _check_width(self):
         spacing = self._d = self._spacing()
@@ -565,6 +575,21 @@ class _Peak:
             return (tb + np.linspace(-self._stencil, self._stencil, _FIT_POINTS)).tolist()
         if self._phase == "vertex":
             return [self._vertex]
+        if self._rounds == 0 and self._slopes is not None and self._d == _PROBE_S:
+            # (on a flat top the rates from the velocities are too coarse to help)
+            x = _hermite_peak(self.pts, self._slopes)
+            if x is not None:
+                d = min(self._d, (tc - ta) / 4.0)
+                x = min(max(x, ta + d), tc - d)
+                return [x - d, x, x + d]
+        if self._last is not None and not self._stalled and self._d == _PROBE_S:
+            # Newton's step from the last close triple (the vertex of its parabola), where
+            # rounding noise does not blur it
+            x = _vertex(*self._last)
+            if x is not None and ta < x < tc:
+                d = min(self._d, (tc - ta) / 4.0)
+                x = min(max(x, ta + d), tc - d)
+                return [x - d, x, x + d]
         if self._stalled:
             # golden-section point in the larger side
             x = tb + 0.381966 * (tc - tb) if tc - tb > tb - ta else tb - 0.381966 * (tb - ta)
@@ -600,11 +625,60 @@ class _Peak:
             self.done = True
             return
         width = self.pts[2][0] - self.pts[0][0]
+        self._last = points if len(points) == 3 else None
         pts = sorted(self.pts + points, key=lambda p: p[0])
         k = 1 + max(range(len(pts) - 2), key=lambda i: pts[i + 1][1])
         self.pts = [pts[k - 1], pts[k], pts[k + 1]]
         self._stalled = self.pts[2][0] - self.pts[0][0] > 0.5 * width
         self._check_width()
+
+
+def _vertex(a, b, c):
+    """Time of the vertex of the parabola through three (t, height, ...) points, or None."""
+    (ta, fa, _), (tb, fb, _), (tc, fc, _) = a, b, c
+    num = (tb - ta) ** 2 * (fb - fc) - (tb - tc) ** 2 * (fb - fa)
+    den = (tb - ta) * (fb - fc) - (tb - tc) * (fb - fa)
+    if not (den != 0.0 and math.isfinite(num) and math.isfinite(den)):
+        return None
+    # a maximum only: the parabola must open downwards
+    if not (fb - fa) / (tb - ta) > (fc - fb) / (tc - tb):
+        return None
+    return tb - 0.5 * num / den
+
+
+def _hermite_peak(pts, slopes):
+    """First estimate of the peak inside a triple of samples whose height rates are known: the
+    top of the cubic Hermite interpolant on the side of b where the rate changes sign.
+    None when the rates do not show a maximum there."""
+    (ta, fa, _), (tb, fb, _), (tc, fc, _) = pts
+    sa, sb, sc = slopes
+    if sb > 0.0:
+        p, q, fp, fq, sp, sq = tb, tc, fb, fc, sb, sc
+    else:
+        p, q, fp, fq, sp, sq = ta, tb, fa, fb, sa, sb
+    if not (sp > 0.0 > sq):
+        return None
+    h = q - p
+    # d/du of the interpolant on u in [0, 1]: A u^2 + B u + C, positive at 0, negative at 1
+    A = 6.0 * (fp - fq) + 3.0 * h * (sp + sq)
+    B = 6.0 * (fq - fp) - h * (4.0 * sp + 2.0 * sq)
+    C = h * sp
+    if abs(A) <= 1e-12 * (abs(B) + abs(C)):
+        u = -C / B
+    else:
+        disc = B * B - 4.0 * A * C
+        if not disc >= 0.0:
+            return None
+        # the root where the derivative turns from positive to negative
+        root = math.sqrt(disc)
+        q_ = -0.5 * (B + math.copysign(root, B))
+        cands = [r for r in (q_ / A, C / q_ if q_ != 0.0 else math.nan) if 0.0 <= r <= 1.0]
+        if not cands:
+            return None
+        u = cands[0]
+    if not 0.0 <= u <= 1.0:
+        return None
+    return p + u * h
 
 
 class _EdgePeak:
@@ -617,7 +691,7 @@ class _EdgePeak:
     def __init__(self, edge, far, slope, window):
         self.window = window
         self.edge, self.far = edge, far  # (t, height, elevation), height(far) <= height(edge)
-        self.slope = slope  # elevation rate at the edge, towards the far point positive
+        self.slope = slope  # height rate at the edge, towards the far point positive
         self.peak = None  # a _Peak once a point above the edge is found
         self._rounds = 0
         self.done = abs(far[0] - edge[0]) <= TOLERANCE_S
@@ -798,7 +872,7 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
 
     # runs of samples above the threshold, each with its peak searches
     edges = np.flatnonzero(np.diff(np.concatenate([[False], up, [False]]).astype(np.int8)))
-    t, el, eldot, height = samples.t, samples.el, samples.eldot, samples.height
+    t, el, hdot, height = samples.t, samples.el, samples.hdot, samples.height
     plans, peaks, window = [], [], (0.0, span)
     for i, j in zip(edges[0::2].tolist(), (edges[1::2] - 1).tolist(), strict=True):
         # a valid neighbour below the threshold means a crossing; otherwise the pass is cut
@@ -812,11 +886,12 @@ def find_passes(satellite, lat, lon, alt, start, stop, *, min_elevation=0.0, ell
         searches = []
         for k in range(1, m):
             if pts[k - 1][1] < pts[k][1] >= pts[k + 1][1]:
-                searches.append(_Peak(pts[k - 1], pts[k], pts[k + 1], window))
+                rates = (hdot[first + k - 1], hdot[first + k], hdot[first + k + 1])
+                searches.append(_Peak(pts[k - 1], pts[k], pts[k + 1], window, rates))
         if m > 0 and rise is None and pts[0][1] >= pts[1][1]:
-            searches.append(_EdgePeak(pts[0], pts[1], eldot[first], window))
+            searches.append(_EdgePeak(pts[0], pts[1], hdot[first], window))
         if m > 0 and set_ is None and pts[m][1] > pts[m - 1][1]:
-            searches.append(_EdgePeak(pts[m], pts[m - 1], -eldot[last], window))
+            searches.append(_EdgePeak(pts[m], pts[m - 1], -hdot[last], window))
         highest = max(pts[i - first : j - first + 1], key=lambda p: p[1])
         plans.append((rise, set_, searches, highest))
         peaks.extend(searches)
