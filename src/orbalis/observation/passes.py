@@ -505,13 +505,16 @@ class _Peak:
     """Bracketed maximum search on a triple a < b < c of (t, height, elevation) points with
     height(b) >= height(a), height(c).
 
-    Each round probes the parabola's vertex and two points either side of it, then keeps
+    Each round probes an estimate of the top and two points either side of it, then keeps
     the best point and its two neighbours; a round that does not halve the bracket is
-    followed by a golden-section step.  The probes stand _PROBE_S apart, or, on a top so
-    flat that height differences over _PROBE_S would drown in rounding noise (the daily
-    peak of a geostationary satellite), as far apart as it takes for the parabola to fall
-    by the noise; such a search ends with a least-squares parabola through a stencil of
-    points around the best one, whose vertex is the culmination.
+    followed by a golden-section step.  The estimate is the top of the Hermite interpolant
+    of the samples (first round), then the vertex of the parabola through the last three
+    probes (a Newton step), or the vertex of the parabola through the bracket.  The probes
+    stand _PROBE_S apart, or, on a top so flat that height differences over _PROBE_S would
+    drown in rounding noise (the daily peak of a geostationary satellite), as far apart as
+    it takes for the parabola to fall by the noise; such a search ends with a least-squares
+    parabola through a stencil of points around the best one, whose vertex is the
+    culmination.
     """
 
     __slots__ = (
@@ -570,33 +573,31 @@ class _Peak:
             self.done = True
 
     def probes(self):
-        (ta, fa, _), (tb, fb, _), (tc, fc, _) = self.pts
         if self._phase == "fit":
+            tb = self.pts[1][0]
             return (tb + np.linspace(-self._stencil, self._stencil, _FIT_POINTS)).tolist()
         if self._phase == "vertex":
             return [self._vertex]
-        if self._rounds == 0 and self._slopes is not None and self._d == _PROBE_S:
-            # (on a flat top the rates from the velocities are too coarse to help)
-            x = _hermite_peak(self.pts, self._slopes)
-            if x is not None:
-                d = min(self._d, (tc - ta) / 4.0)
-                x = min(max(x, ta + d), tc - d)
-                return [x - d, x, x + d]
-        if self._last is not None and not self._stalled and self._d == _PROBE_S:
-            # Newton's step from the last close triple (the vertex of its parabola), where
-            # rounding noise does not blur it
-            x = _vertex(*self._last)
-            if x is not None and ta < x < tc:
-                d = min(self._d, (tc - ta) / 4.0)
-                x = min(max(x, ta + d), tc - d)
-                return [x - d, x, x + d]
+        (ta, _, _), (tb, _, _), (tc, _, _) = self.pts
         if self._stalled:
             # golden-section point in the larger side
             x = tb + 0.381966 * (tc - tb) if tc - tb > tb - ta else tb - 0.381966 * (tb - ta)
             return [x]
-        num = (tb - ta) ** 2 * (fb - fc) - (tb - tc) ** 2 * (fb - fa)
-        den = (tb - ta) * (fb - fc) - (tb - tc) * (fb - fa)
-        x = tb - 0.5 * num / den if den != 0.0 and math.isfinite(num / den) else tb
+        x = None
+        if self._d == _PROBE_S:
+            # where rounding does not blur the top: first the top of the Hermite interpolant
+            # of the samples' heights and rates, then Newton's steps (the vertex of the last
+            # three close probes)
+            if self._rounds == 0 and self._slopes is not None:
+                x = _hermite_peak(self.pts, self._slopes)
+            elif self._last is not None:
+                x = _vertex(*self._last)
+            if x is not None and not ta < x < tc:
+                x = None
+        if x is None:
+            x = _vertex(*self.pts)
+        if x is None:
+            x = tb
         d = min(self._d, (tc - ta) / 4.0)
         x = min(max(x, ta + d), tc - d)
         return [x - d, x, x + d]
@@ -636,6 +637,8 @@ class _Peak:
 def _vertex(a, b, c):
     """Time of the vertex of the parabola through three (t, height, ...) points, or None."""
     (ta, fa, _), (tb, fb, _), (tc, fc, _) = a, b, c
+    if not ta < tb < tc:
+        return None
     num = (tb - ta) ** 2 * (fb - fc) - (tb - tc) ** 2 * (fb - fa)
     den = (tb - ta) * (fb - fc) - (tb - tc) * (fb - fa)
     if not (den != 0.0 and math.isfinite(num) and math.isfinite(den)):
