@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import math
 import numbers
+import warnings
 from typing import NamedTuple
 
 import erfa
@@ -178,6 +179,15 @@ class _Station:
 # -- time -----------------------------------------------------------------------------------
 
 
+def _tai_to_utc(t1, t2):
+    """erfa.taiutc without its "dubious year" warning: past the end of the leap-second
+    table (or before 1960) the last known (or no) offset is the sensible reading, as the
+    time and frames modules take it."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", erfa.ErfaWarning)
+        return erfa.taiutc(t1, t2)
+
+
 def _time(jd1, jd2, scale):
     """A Time of a two-part Julian date that is already split (whole days, a fraction)."""
     return Time._from_parts(jd1, jd2, scale)
@@ -198,7 +208,7 @@ class _Clock:
         offsets = []
         for s in (0.0, span_s):
             t1, t2 = self._tai(np.array([s]))
-            u1, u2 = erfa.taiutc(t1, t2)
+            u1, u2 = _tai_to_utc(t1, t2)
             offsets.append(((t1 - u1) + (t2 - u2))[0] * _DAY_S)
         whole = round(offsets[0])
         constant = abs(offsets[0] - whole) < 1e-6 and abs(offsets[1] - whole) < 1e-6
@@ -214,7 +224,7 @@ class _Clock:
         if self._offset_days is not None:
             u1, u2 = t1, t2 - self._offset_days
         else:
-            u1, u2 = erfa.taiutc(t1, t2)
+            u1, u2 = _tai_to_utc(t1, t2)
         return _time(u1, u2, "utc")
 
 
