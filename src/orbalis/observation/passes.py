@@ -753,24 +753,22 @@ class _Crossings:
     azimuth is interpolated there.
     """
 
-    __slots__ = ("t0", "t1", "g0", "g1", "p0", "p1", "up0", "az0", "az1", "_active", "_guess")
+    __slots__ = ("t0", "t1", "g0", "g1", "p0", "p1", "up0", "az0", "az1", "_active")
 
     def __init__(self, lo, hi):
         self.t0, self.t1, self.g0, self.g1 = lo.t, hi.t, lo.g, hi.g
         self.p0, self.p1, self.up0, self.az0, self.az1 = lo.gdot, hi.gdot, lo.up, lo.az, hi.az
-        self._active = self._guess = None
+        self._active = None
 
     @property
     def done(self):
         return not (self.t1 - self.t0 > TOLERANCE_S).any()
 
     def probes(self):
-        active = np.flatnonzero(self.t1 - self.t0 > TOLERANCE_S)
-        t0, t1 = self.t0[active], self.t1[active]
-        i = active
+        i = self._active = np.flatnonzero(self.t1 - self.t0 > TOLERANCE_S)
+        t0, t1 = self.t0[i], self.t1[i]
         guess = t0 + _hermite_root(self.g0[i], self.g1[i], self.p0[i], self.p1[i], t1 - t0)
         guess = np.clip(guess, t0 + _PROBE_S, t1 - _PROBE_S)
-        self._active = active
         return np.concatenate([guess - _PROBE_S, guess + _PROBE_S])
 
     def update(self, probes):
