@@ -42,10 +42,11 @@ def _quiet(func, *args):
 
 
 def tai_minus_utc(u1, u2):
-    """TAI - UTC in seconds at UTC Julian dates u1 + u2 (constant through a day that ends in a
-    leap second, as the leap-second table states it)."""
-    iy, im, iday, fd = erfa.jd2cal(u1, u2)
-    return _quiet(erfa.dat, iy, im, iday, fd)
+    """TAI - UTC in seconds at UTC Julian dates u1 + u2: the value at 0h of the UTC day, as
+    ERFA's UTC to UT1 conversion takes it (constant through a day that ends in a leap
+    second)."""
+    iy, im, iday, _ = erfa.jd2cal(u1, u2)
+    return _quiet(erfa.dat, iy, im, iday, 0.0)
 
 
 class EarthOrientationTable:
