@@ -81,16 +81,16 @@ OMEGA_EARTH = 7.292115146706979e-5
 
 _DAY_S = 86400.0
 _MJD_ZERO = 2400000.5
-# CIP coordinates change slowly (their fastest terms have periods of days), so eight-point
-# Lagrange interpolation on a six-hour grid reproduces the series to ~6e-16 rad.  Each grid
-# node costs one series evaluation (~35 us), so the grid is used only where it saves at least
-# half of them; sparse epochs get the series itself.
-_GRID_STEP_DAYS = 0.25
-_GRID_OFFSETS = tuple(range(-3, 5))  # nodes i-3 .. i+4 around the cell [i, i+1)
-_EPOCHS_PER_NODE = 2
+# CIP coordinates change slowly (their fastest terms have periods of days), so Lagrange
+# interpolation on a grid of TT reproduces the series: four points on a one-hour grid to
+# ~4e-15 rad, eight points on a six-hour grid to ~6e-16 rad.  A grid node costs one series
+# evaluation (~35 us) and an interpolated epoch about points / 1500 of one, so each call takes
+# whichever of the two grids, or the series itself, evaluates least.
+_GRIDS = ((1.0 / 24.0, tuple(range(-1, 3))), (0.25, tuple(range(-3, 5))))
+_INTERPOLATIONS_PER_SERIES = 1500.0
+_BLOCK_ROWS = 32768
 _EOP_NAMES = ("dut1", "xp", "yp", "lod")
 _NOT_GIVEN = object()
-_IDENTITY = np.eye(3)
 
 
 def _quiet(func, *args):
@@ -212,22 +212,28 @@ def _distinct(jd1, jd2):
 def _cip(tt1, tt2):
     """CIP coordinates X, Y and CIO locator s (IAU 2006/2000A) at TT epochs (k,)."""
     k = tt1.size
-    base = np.floor(tt1.min()) if k else 0.0
-    days = (tt1 - base) + tt2
-    lo, hi = _GRID_OFFSETS[0], _GRID_OFFSETS[-1]
-    if k:
-        first = int(np.floor(days.min() / _GRID_STEP_DAYS)) + lo
-        last = int(np.floor(days.max() / _GRID_STEP_DAYS)) + hi
-        nodes = last - first + 1
-    if k == 0 or nodes * _EPOCHS_PER_NODE > k:
+    if k == 0:
         return erfa.xys06a(tt1, tt2)
-    grid = erfa.xys06a(base, (first + np.arange(nodes)) * _GRID_STEP_DAYS)
-    u = days / _GRID_STEP_DAYS
+    base = np.floor(tt1.min())
+    days = (tt1 - base) + tt2
+    lo, hi = days.min(), days.max()
+    best, cost = None, float(k)  # the series at every epoch
+    for step, offsets in _GRIDS:
+        first = int(np.floor(lo / step)) + offsets[0]
+        nodes = int(np.floor(hi / step)) + offsets[-1] - first + 1
+        c = nodes + k * len(offsets) / _INTERPOLATIONS_PER_SERIES
+        if c < cost:
+            best, cost = (step, offsets, first, nodes), c
+    if best is None:
+        return erfa.xys06a(tt1, tt2)
+    step, offsets, first, nodes = best
+    grid = erfa.xys06a(base, (first + np.arange(nodes)) * step)
+    u = days / step
     cell = np.floor(u)
     f = u - cell
     i = (cell - first).astype(np.intp)
-    # Lagrange weights prod_{b != a} (f - b) / (a - b), by prefix and suffix products
-    d = [f - b for b in _GRID_OFFSETS]
+    # Lagrange weights prod_{b != a} (f - b) / (a - b), from prefix and suffix products
+    d = [f - b for b in offsets]
     prefix = [None, d[0]]
     for x in d[1:-1]:
         prefix.append(prefix[-1] * x)
@@ -236,19 +242,50 @@ def _cip(tt1, tt2):
         suffix.append(suffix[-1] * x)
     suffix.reverse()
     out = [np.zeros(k), np.zeros(k), np.zeros(k)]
-    for j, a in enumerate(_GRID_OFFSETS):
-        denom = float(np.prod([a - b for b in _GRID_OFFSETS if b != a]))
-        w = (
-            prefix[j] / denom
-            if suffix[j] is None
-            else suffix[j] / denom
-            if prefix[j] is None
-            else prefix[j] * suffix[j] / denom
-        )
+    for j, a in enumerate(offsets):
+        denom = float(np.prod([a - b for b in offsets if b != a]))
+        if prefix[j] is None:
+            w = suffix[j] / denom
+        elif suffix[j] is None:
+            w = prefix[j] / denom
+        else:
+            w = prefix[j] * suffix[j] / denom
         at = i + a
         for c in range(3):
             out[c] += w * grid[c].take(at)
     return tuple(out)
+
+
+def _utc_to_tai(u1, u2):
+    """TAI of UTC two-part dates (1-d), as ERFA's utctai forms it, at one evaluation per UTC
+    day: through a day TAI - UTC is affine in the fraction of the day (constant; growing by
+    1 s over a day that ends in a leap second; drifting before 1972), so its values at 0h and
+    12h give it for every epoch of the day."""
+    day = np.floor((u1 - _MJD_ZERO) + u2)  # MJD of the UTC day
+    days, index = _runs(day)
+    start = _MJD_ZERO + days
+    _, at0 = _quiet(erfa.utctai, start, np.zeros(days.size))
+    _, at12 = _quiet(erfa.utctai, start, np.full(days.size, 0.5))
+    rate = 2.0 * ((at12 - 0.5) - at0)
+    if index is not None:
+        at0, rate = at0[index], rate[index]
+    frac = ((u1 - _MJD_ZERO) - day) + u2
+    return u1, u2 + (at0 + rate * frac)
+
+
+def _runs(a):
+    """(values, index) with a = values[index] for a sorted or mostly repeating 1-d array;
+    index None when a holds one value.  Equal neighbours are merged; any order is handled."""
+    if a.size <= 1 or (a == a[0]).all():
+        return a[:1], None
+    start = np.empty(a.size, dtype=bool)
+    start[0] = True
+    np.not_equal(a[1:], a[:-1], out=start[1:])
+    values, index = a[start], np.cumsum(start) - 1
+    if np.any(np.diff(values) <= 0):
+        values, inverse = np.unique(values, return_inverse=True)
+        index = inverse.ravel()[index]
+    return values, index
 
 
 def _eop_keyword(name, value, k):
@@ -269,11 +306,11 @@ class _Epochs:
     ``index`` maps rows to epochs (None: k is 1, or every row is its own epoch).  UT1 comes
     from TAI as ERFA's utcut1 forms it (UT1 - TAI added to TAI), so that the TAI date is
     computed once and also serves TT, which only the celestial frame needs and which is
-    therefore formed on first use.  ``spin`` is the Earth's angular velocity in ITRF (rad/s):
-    omega (1 - LOD / 86400 s) along the celestial intermediate pole, (k, 3) or (3,).
+    therefore formed on first use.  ``spin`` is the Earth's angular velocity in ITRF (rad/s,
+    three components): omega (1 - LOD / 86400 s) along the celestial intermediate pole.
     """
 
-    __slots__ = ("index", "_tai1", "_tai2", "_tt", "ut11", "ut12", "xp", "yp", "spin", "_m")
+    __slots__ = ("index", "k", "_tai1", "_tai2", "_tt", "ut11", "ut12", "polar", "spin", "_chains")
 
     def __init__(self, time, eop):
         jd1, jd2 = time.jd1.ravel(), time.jd2.ravel()
@@ -299,20 +336,17 @@ class _Epochs:
         xp, yp, lod = (
             given[name] if name in given else source[name] for name in ("xp", "yp", "lod")
         )
-        self._tai1, self._tai2 = _quiet(erfa.utctai, u1, u2)
+        self.k = u1.size
+        self._tai1, self._tai2 = _utc_to_tai(u1, u2)
         self._tt = None
         self.ut11, self.ut12 = erfa.taiut1(self._tai1, self._tai2, ut1_tai)
-        self.xp, self.yp = xp, yp
-        # the pole W(xp, yp) e_z of ITRF: (sin xp, -sin yp cos xp, cos xp cos yp)
+        # the pole matrix W(xp, yp) = R1(-yp) R2(-xp), s' going with the rotation angle
+        self.polar = (_Turn(1, -xp), _Turn(0, -yp))
+        # the Earth's angular velocity in ITRF: omega (1 - LOD / 86400 s) along W e_z
         omega = OMEGA_EARTH * (1.0 - lod / _DAY_S)
-        cx = np.cos(xp)
-        self.spin = np.stack(
-            np.broadcast_arrays(
-                omega * np.sin(xp), -omega * np.sin(yp) * cx, omega * (cx * np.cos(yp))
-            ),
-            axis=-1,
-        )
-        self._m = {}
+        pole = _rotate(self.polar, (0.0, 0.0, 1.0))
+        self.spin = tuple(omega * c for c in pole)
+        self._chains = {}
 
     @property
     def tt(self):
@@ -320,12 +354,146 @@ class _Epochs:
             self._tt = erfa.taitt(self._tai1, self._tai2)
         return self._tt
 
-    def matrix(self, frame):
-        """The (k, 3, 3) rotation from the inertial frame to ITRF at these epochs."""
-        m = self._m.get(frame.name)
-        if m is None:
-            m = self._m[frame.name] = np.asarray(frame._to_itrf(self)).reshape(-1, 3, 3)
-        return m
+    def celestial(self, frame):
+        """The rotations from the inertial frame to the terrestrial intermediate frame."""
+        chain = self._chains.get(frame.name)
+        if chain is None:
+            chain = self._chains[frame.name] = frame._to_terrestrial(self)
+        return chain
+
+
+class _Turn:
+    """An elementary rotation of the axes by angle about axis 0, 1 or 2 (ERFA's rx, ry, rz
+    conventions), its cosine and sine formed once for every vector it turns."""
+
+    __slots__ = ("axis", "c", "s")
+
+    def __init__(self, axis, angle=None, c=None, s=None):
+        self.axis = axis
+        if angle is not None:
+            c, s = _cos_sin(angle)
+        self.c, self.s = c, s
+
+    def inverse(self):
+        return _Turn(self.axis, c=self.c, s=-self.s)
+
+    def gather(self, index):
+        take = (lambda a: a) if np.ndim(self.c) == 0 else (lambda a: a[index])
+        return _Turn(self.axis, c=take(self.c), s=take(self.s))
+
+
+# Below this angle (rad) the Taylor terms 1 - a^2/2 + a^4/24 and a - a^3/6 give the cosine and
+# sine to within a part in 1e-18: the next terms, a^6/720 and a^5/120, are below 2e-27 and
+# 1e-22 of them.  Pole coordinates (< 2e-6 rad) always qualify, at a fifth of the cost.
+_SMALL_ANGLE = 1e-4
+
+
+def _cos_sin(a):
+    a = np.asarray(a, dtype=np.float64)
+    if a.size and np.max(np.abs(a)) < _SMALL_ANGLE:
+        a2 = a * a
+        return 1.0 - a2 * (0.5 - a2 / 24.0), a - a * (a2 / 6.0)
+    return np.cos(a), np.sin(a)
+
+
+def _rotate(chain, v):
+    """Apply the rotations of chain, first to last, to v given as three components."""
+    x, y, z = v
+    for t in chain:
+        c, s = t.c, t.s
+        if t.axis == 2:
+            x, y = c * x + s * y, c * y - s * x
+        elif t.axis == 1:
+            x, z = c * x - s * z, s * x + c * z
+        else:
+            y, z = c * y + s * z, c * z - s * y
+    return x, y, z
+
+
+def _inverse(chain):
+    return [t.inverse() for t in reversed(chain)]
+
+
+def _cross(w, x):
+    (w0, w1, w2), (x0, x1, x2) = w, x
+    return w1 * x2 - w2 * x1, w2 * x0 - w0 * x2, w0 * x1 - w1 * x0
+
+
+def _transform(source, target, ep, r, v):
+    """Rotate (r, v) from source to target through ITRF.
+
+    An inertial frame reaches ITRF as r_ITRF = W R C r, with C R the rotations to the
+    terrestrial intermediate frame (celestial pole, then Earth rotation) and W the pole
+    matrix.  ITRF turns with the Earth, so there velocities lose the rotation term:
+    v_ITRF = W R C v - w x r_ITRF, w being the Earth's angular velocity.  Between two inertial
+    frames the pole matrix and the rotation terms cancel, and only the rotations are applied.
+
+    With fewer distinct epochs than rows, the rotations are first multiplied into one matrix
+    per epoch (by turning the unit vectors), and the matrices applied to the rows: one
+    evaluation of the chain per epoch, nine products per vector.
+    """
+    if source.earth_fixed:
+        chain = _inverse(ep.polar) + _inverse(ep.celestial(target))
+    elif target.earth_fixed:
+        chain = ep.celestial(source) + list(ep.polar)
+    else:
+        chain = ep.celestial(source) + _inverse(ep.celestial(target))
+    rows = r.shape[0]
+    per_row = ep.index is None and ep.k == rows > 1
+    m = None if per_row else _matrix(chain)
+    r_out, v_out = np.empty((rows, 3)), np.empty((rows, 3))
+    # blocks small enough for the temporaries to stay in cache
+    for lo in range(0, rows, _BLOCK_ROWS):
+        rows_of = _Block(ep, slice(lo, lo + _BLOCK_ROWS))
+        rc = tuple(r[rows_of.sl, i] for i in range(3))
+        vc = tuple(v[rows_of.sl, i] for i in range(3))
+        spin = tuple(rows_of(a) for a in ep.spin)
+        if source.earth_fixed:
+            vc = tuple(a + b for a, b in zip(vc, _cross(spin, rc), strict=True))
+        if per_row:
+            block_chain = [_Turn(t.axis, c=rows_of(t.c), s=rows_of(t.s)) for t in chain]
+            rc, vc = _rotate(block_chain, rc), _rotate(block_chain, vc)
+        else:
+            mb = [[rows_of(x) for x in row] for row in m]
+            rc, vc = _times(mb, rc), _times(mb, vc)
+        if target.earth_fixed:
+            vc = tuple(a - b for a, b in zip(vc, _cross(spin, rc), strict=True))
+        for i in range(3):
+            r_out[rows_of.sl, i] = rc[i]
+            v_out[rows_of.sl, i] = vc[i]
+    return r_out, v_out
+
+
+class _Block:
+    """Rows lo:hi of a call: per-epoch values seen as one value or one per row of the block."""
+
+    __slots__ = ("sl", "index", "k")
+
+    def __init__(self, ep, sl):
+        self.sl = sl
+        self.index = None if ep.index is None else ep.index[sl]
+        self.k = ep.k
+
+    def __call__(self, a):
+        if np.size(a) == 1:
+            return float(np.reshape(a, ())) if isinstance(a, np.ndarray) else a
+        return a[self.sl] if self.index is None else a[self.index]
+
+
+def _matrix(chain):
+    """The rows m[i] = (m[i][0], m[i][1], m[i][2]) of the product of chain, found by turning
+    the unit vectors: floats for one epoch, else arrays with one value per epoch."""
+    columns = [_rotate(chain, e) for e in ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 1.0))]
+    m = [[columns[j][i] for j in range(3)] for i in range(3)]
+    if all(np.size(x) == 1 for row in m for x in row):
+        return [[float(np.reshape(x, ())) for x in row] for row in m]
+    return m
+
+
+def _times(m, x):
+    """m x for matrix rows m (see _matrix) and a vector x given as three components."""
+    x0, x1, x2 = x
+    return tuple(m[i][0] * x0 + m[i][1] * x1 + m[i][2] * x2 for i in range(3))
 
 
 # -- frames ----------------------------------------------------------------------------------
@@ -400,8 +568,9 @@ class Frame(metaclass=_FrameType):
     def __deepcopy__(self, memo):
         return self
 
-    def _to_itrf(self, ep):
-        """The rotation matrices from this (inertial) frame to ITRF at the epochs of ep."""
+    def _to_terrestrial(self, ep):
+        """The rotations (a list of _Turn) from this inertial frame to its terrestrial
+        intermediate frame at the epochs of ep; the pole matrix then reaches ITRF."""
         raise NotImplementedError(f"frame {self.name} defines no rotation to ITRF")
 
     def transform_to(self, target, time, r, v, *, dut1=None, xp=None, yp=None, lod=None):
@@ -447,60 +616,6 @@ class Frame(metaclass=_FrameType):
         return r_out, v_out
 
 
-def _entries(m, index):
-    """The nine entries m[i][j] of (k, 3, 3) matrices: floats for one matrix, else arrays
-    with one value per row (through index when rows share epochs)."""
-    if m.shape[0] == 1:
-        return m[0].tolist()
-    t = np.ascontiguousarray(m.transpose(1, 2, 0))  # (3, 3, k): each entry contiguous
-    return t if index is None else t[:, :, index]
-
-
-def _times(m, x):
-    """m x for entries m (see _entries) and a vector x given as three component arrays."""
-    x0, x1, x2 = x
-    return tuple(m[i][0] * x0 + m[i][1] * x1 + m[i][2] * x2 for i in range(3))
-
-
-def _cross(w, x):
-    (w0, w1, w2), (x0, x1, x2) = w, x
-    return w1 * x2 - w2 * x1, w2 * x0 - w0 * x2, w0 * x1 - w1 * x0
-
-
-def _transform(source, target, ep, r, v):
-    """Rotate (r, v) from source to target through ITRF.
-
-    An inertial frame reaches ITRF as r_ITRF = M r with the rotation M of the epoch; in ITRF,
-    which turns with the Earth, velocities lose the rotation term: v_ITRF = M v - w x r_ITRF,
-    w being the Earth's angular velocity.  Between two inertial frames the terms cancel, and
-    the composed rotation is applied to both.
-    """
-    rc = r[:, 0], r[:, 1], r[:, 2]
-    vc = v[:, 0], v[:, 1], v[:, 2]
-    if source.earth_fixed:
-        w = _entries(ep.spin.reshape(-1, 1, 3), ep.index)[0]
-        vc = tuple(a + b for a, b in zip(vc, _cross(w, rc), strict=True))
-        mt = _entries(ep.matrix(target).transpose(0, 2, 1), ep.index)
-        rc, vc = _times(mt, rc), _times(mt, vc)
-    elif target.earth_fixed:
-        m = _entries(ep.matrix(source), ep.index)
-        w = _entries(ep.spin.reshape(-1, 1, 3), ep.index)[0]
-        rc = _times(m, rc)
-        vc = tuple(a - b for a, b in zip(_times(m, vc), _cross(w, rc), strict=True))
-    else:
-        m = np.matmul(ep.matrix(target).transpose(0, 2, 1), ep.matrix(source))
-        m = _entries(m, ep.index)
-        rc, vc = _times(m, rc), _times(m, vc)
-    return _stack(rc, r.shape[0]), _stack(vc, r.shape[0])
-
-
-def _stack(v, n):
-    out = np.empty((n, 3))
-    for i in range(3):
-        out[:, i] = v[i]
-    return out
-
-
 class _GCRF(Frame):
     """Geocentric Celestial Reference Frame (axes of the ICRS, origin at the geocentre)."""
 
@@ -508,11 +623,16 @@ class _GCRF(Frame):
     name = "GCRF"
     description = "Geocentric Celestial Reference Frame"
 
-    def _to_itrf(self, ep):
+    def _to_terrestrial(self, ep):
         tt1, tt2 = ep.tt
-        c2i = erfa.c2ixys(*_cip(tt1, tt2))
-        pole = erfa.pom00(ep.xp, ep.yp, erfa.sp00(tt1, tt2))
-        return erfa.c2tcio(c2i, erfa.era00(ep.ut11, ep.ut12), pole)
+        x, y, s = _cip(tt1, tt2)
+        # the CIO-based matrix C = R3(-(e + s)) R2(d) R3(e), as ERFA's c2ixys builds it
+        r2 = x * x + y * y
+        e = np.where(r2 > 0.0, np.arctan2(y, x), 0.0)
+        d = np.arctan(np.sqrt(r2 / (1.0 - r2)))
+        # R3(s') R3(ERA) C = R3(ERA + s' - e - s) R2(d) R3(e); W(xp, yp) follows
+        theta = erfa.era00(ep.ut11, ep.ut12) + erfa.sp00(tt1, tt2) - (e + s)
+        return [_Turn(2, e), _Turn(1, d), _Turn(2, theta)]
 
 
 class _ITRF(Frame):
@@ -531,11 +651,10 @@ class _TEME(Frame):
     name = "TEME"
     description = "True Equator Mean Equinox frame"
 
-    def _to_itrf(self, ep):
+    def _to_terrestrial(self, ep):
         # TEME to the pseudo-Earth-fixed frame is R3(GMST 1982); the pole matrix follows
         # without s', as in the classical SGP4 reduction
-        pole = erfa.pom00(ep.xp, ep.yp, 0.0)
-        return erfa.c2tcio(_IDENTITY, erfa.gmst82(ep.ut11, ep.ut12), pole)
+        return [_Turn(2, erfa.gmst82(ep.ut11, ep.ut12))]
 
 
 GCRF = _GCRF()
