@@ -131,7 +131,7 @@ def set_earth_orientation(mjd, dut1=_NOT_GIVEN, xp=_NOT_GIVEN, yp=_NOT_GIVEN, lo
     if missing:
         raise TypeError(f"set_earth_orientation() missing argument(s): {', '.join(missing)}")
     table = _eop.EarthOrientationTable(
-        mjd, dut1, xp, yp, 0.0 if lod is None else lod, "set_earth_orientation"
+        mjd, dut1, xp, yp, 0.0 if lod is None else lod, "from set_earth_orientation"
     )
     _eop.install(table)
 
