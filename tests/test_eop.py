@@ -314,9 +314,10 @@ def corrupt(lines, row, col, text):
 def test_malformed_files_name_the_line(tmp_path, make, match):
     path = tmp_path / "eop.txt"
     path.write_text("\n".join(make()) + "\n")
+    before = eop.active_table()
     with pytest.raises(ValueError, match=match):
         frames.load_earth_orientation(path)
-    frames.load_earth_orientation(astropy_iers_data.IERS_A_FILE)  # the source is unchanged
+    assert eop.active_table() is before  # the source is unchanged
 
 
 # -- one evaluation per distinct epoch ---------------------------------------------------------

@@ -341,6 +341,8 @@ def test_bad_state_is_refused():
         t.__setstate__({"jd1": [1.0], "jd2": [1.0, 2.0], "scale": "utc"})
     with pytest.raises(ValueError):
         t.__setstate__({"jd1": 1.0, "jd2": 0.0, "scale": "tcg"})
+    with pytest.raises(ValueError, match="finite"):
+        t.__setstate__({"jd1": [1.0, np.nan], "jd2": [0.0, 0.0], "scale": "utc"})
 
 
 def test_array_container_protocol_and_repr():

@@ -446,8 +446,9 @@ def _transform(source, target, ep, r, v):
     # blocks small enough for the temporaries to stay in cache
     for lo in range(0, rows, _BLOCK_ROWS):
         rows_of = _Block(ep, slice(lo, lo + _BLOCK_ROWS))
-        rc = tuple(r[rows_of.sl, i] for i in range(3))
-        vc = tuple(v[rows_of.sl, i] for i in range(3))
+        # contiguous components: whole-array arithmetic on them runs at full vector speed
+        rc = tuple(np.ascontiguousarray(r[rows_of.sl].T))
+        vc = tuple(np.ascontiguousarray(v[rows_of.sl].T))
         spin = tuple(rows_of(a) for a in ep.spin)
         if source.earth_fixed:
             vc = tuple(a + b for a, b in zip(vc, _cross(spin, rc), strict=True))
@@ -459,9 +460,8 @@ def _transform(source, target, ep, r, v):
             rc, vc = _times(mb, rc), _times(mb, vc)
         if target.earth_fixed:
             vc = tuple(a - b for a, b in zip(vc, _cross(spin, rc), strict=True))
-        for i in range(3):
-            r_out[rows_of.sl, i] = rc[i]
-            v_out[rows_of.sl, i] = vc[i]
+        r_out[rows_of.sl] = np.stack(rc, axis=1)
+        v_out[rows_of.sl] = np.stack(vc, axis=1)
     return r_out, v_out
 
 

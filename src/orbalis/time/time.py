@@ -821,6 +821,8 @@ class Time:
         jd2 = np.asarray(state["jd2"], dtype=np.float64)
         if jd1.shape != jd2.shape:
             raise ValueError("Time.__setstate__: jd1 and jd2 differ in shape")
+        if not (np.all(np.isfinite(jd1)) and np.all(np.isfinite(jd2))):
+            raise ValueError("Time.__setstate__: the Julian dates must be finite")
         self._scale = _check_scale(state["scale"])
         self._jd1, self._jd2 = _readonly(jd1), _readonly(jd2)
 
