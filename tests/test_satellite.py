@@ -22,8 +22,12 @@ def test_public_attributes_and_types():
     assert satellite_module.__pyx_unpickle_State.__module__ == "orbalis.satellite.satellite"
     assert StateVector.__base__ is State
     assert State.__base__ is object and Satellite.__base__ is object
-    assert State.__doc__ is None and StateVector.__doc__ is None
-    assert Satellite.__doc__ == "Satellite() -> None"
+    assert Satellite.__doc__.splitlines()[:2] == ["Satellite() -> None", ""]
+    assert StateVector.__doc__.startswith('StateVector(time, r, v, frame="GCRF")\n\n')
+    assert State.__doc__.startswith("A reference frame and a time.")
+
+
+HEAPTYPE, IMMUTABLETYPE = 1 << 9, 1 << 8
 
 
 @pytest.mark.parametrize("cls", [State, StateVector, Satellite])
@@ -31,7 +35,26 @@ def test_type_names_and_flags(cls):
     assert cls.__module__ == "orbalis.satellite.satellite"
     assert cls.__qualname__ == cls.__name__
     assert "__dict__" not in dir(cls) and "__weakref__" not in dir(cls)
-    assert issubclass(type("Sub", (cls,), {}), cls)  # subclassable from Python
+    assert cls.__flags__ & HEAPTYPE and cls.__flags__ & IMMUTABLETYPE
+    with pytest.raises(TypeError, match="immutable"):
+        cls.__repr__ = object.__repr__
+    sub = type("Sub", (cls,), {})
+    assert issubclass(sub, cls)  # subclassable from Python, and the subclass is mutable
+    sub.extra = 1
+    # instances own their type and report it to the collector once
+    arrays = np.zeros((1, 3)), np.zeros((1, 3))
+    instance = sub(Time("2024"), *arrays) if cls is StateVector else sub.__new__(sub)
+    assert [x for x in gc.get_referents(instance) if x is sub] == [sub]
+
+
+def test_method_descriptor_owns_its_type_and_is_not_instantiable():
+    method = StateVector.to_frame
+    assert method.__objclass__ is StateVector
+    assert any(x is StateVector for x in gc.get_referents(method))
+    with pytest.raises(TypeError, match="cannot create"):
+        type(method)()
+    with pytest.raises(TypeError):
+        type(method).__repr__ = object.__repr__
 
 
 def test_second_initialisation_is_refused(python_subprocess):
