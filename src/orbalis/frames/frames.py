@@ -627,13 +627,18 @@ class _GCRF(Frame):
     def _to_terrestrial(self, ep):
         tt1, tt2 = ep.tt
         x, y, s = _cip(tt1, tt2)
-        # the CIO-based matrix C = R3(-(e + s)) R2(d) R3(e), as ERFA's c2ixys builds it
-        r2 = x * x + y * y
-        e = np.where(r2 > 0.0, np.arctan2(y, x), 0.0)
-        d = np.arctan(np.sqrt(r2 / (1.0 - r2)))
+        # the CIO-based matrix C = R3(-(e + s)) R2(d) R3(e), as ERFA's c2ixys builds it, with
+        # e = atan2(Y, X) and sin d = sqrt(X^2 + Y^2): the cosines and sines of e and d are
+        # those ratios, so only the rotation angle needs trigonometry
+        rho = np.sqrt(x * x + y * y)
+        pole = rho > 0.0
+        safe = np.where(pole, rho, 1.0)
+        e = np.where(pole, np.arctan2(y, x), 0.0)
+        turn_e = _Turn(2, c=np.where(pole, x / safe, 1.0), s=np.where(pole, y / safe, 0.0))
+        turn_d = _Turn(1, c=np.sqrt((1.0 - rho) * (1.0 + rho)), s=rho)
         # R3(s') R3(ERA) C = R3(ERA + s' - e - s) R2(d) R3(e); W(xp, yp) follows
         theta = erfa.era00(ep.ut11, ep.ut12) + erfa.sp00(tt1, tt2) - (e + s)
-        return [_Turn(2, e), _Turn(1, d), _Turn(2, theta)]
+        return [turn_e, turn_d, _Turn(2, theta)]
 
 
 class _ITRF(Frame):
