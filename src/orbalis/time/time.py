@@ -352,7 +352,10 @@ class Time:
         ``scale``; aware: an instant, moved to UTC) or ``datetime.date``; a NumPy
         ``datetime64`` value or array of any unit; numbers or arrays of numbers with
         ``format="jd"`` or ``format="mjd"``; a sequence or array of strings, dates or
-        datetimes.
+        datetimes; an astropy ``Time`` (its scale kept, TCG and TCB converted to TT by
+        astropy); a pandas ``DatetimeIndex``, ``Series`` of datetime64 or ``Timestamp``
+        (naive: read in ``scale``; time-zone aware: instants).  Neither package is imported
+        unless such an object is given.
     value2:
         a second part with ``format="jd"`` or ``format="mjd"``: the epoch is the exact sum
         ``value + value2``, as in ``Time(2460000.5, 0.123456789, format="jd")``.  The two
@@ -367,6 +370,12 @@ class Time:
         topocentric terms, below 2 us, are left out); UT1 follows the active Earth orientation
         source of ``orbalis.frames`` (the bundled IERS table by default), so a UT1 epoch
         converts with the data installed at the time of the conversion.
+
+    Arithmetic counts SI seconds and keeps the two-part precision: ``t + seconds`` and
+    ``t - seconds`` (a number, an array that broadcasts, a timedelta or timedelta64; through
+    TAI for UTC and UT1, so one second stays one second across a leap second), ``t1 - t0`` in
+    float64 seconds, and ``t0 + np.arange(0, 86400, 30)`` for a grid.  Epochs compare with
+    ``==``, ``<``, ``<=``, ``>`` and ``>=``, element-wise; in different scales to within 1 ns.
 
     Raises TypeError for a value of the wrong kind and ValueError for an unreadable string, a
     field out of range, a non-finite number, or an unknown format or scale.
