@@ -369,3 +369,18 @@ def test_tai_from_one_evaluation_per_day_is_erfas():
             warnings.simplefilter("ignore", erfa.ErfaWarning)
             b1, b2 = erfa.utctai(t.jd1, t.jd2)
         assert np.max(np.abs((a1 - b1) + (a2 - b2))) * 86400 < 1e-10  # seconds
+
+
+def test_without_the_data_package_orientation_is_zero_with_a_warning(python_subprocess):
+    out = python_subprocess(
+        """
+        import sys, warnings
+        sys.modules["astropy_iers_data"] = None  # as if it were not installed
+        from orbalis.frames.frames import earth_orientation
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            values = earth_orientation("2024-03-01")
+        print(len(caught), caught[0].category.__name__, values["dut1"][0], values["xp"][0])
+        """
+    ).stdout.split()
+    assert out == ["1", "EarthOrientationWarning", "0.0", "0.0"]
