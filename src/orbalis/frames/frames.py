@@ -378,14 +378,10 @@ class _Turn:
     def inverse(self):
         return _Turn(self.axis, c=self.c, s=-self.s)
 
-    def gather(self, index):
-        take = (lambda a: a) if np.ndim(self.c) == 0 else (lambda a: a[index])
-        return _Turn(self.axis, c=take(self.c), s=take(self.s))
-
 
 # Below this angle (rad) the Taylor terms 1 - a^2/2 + a^4/24 and a - a^3/6 give the cosine and
-# sine to within a part in 1e-18: the next terms, a^6/720 and a^5/120, are below 2e-27 and
-# 1e-22 of them.  Pole coordinates (< 2e-6 rad) always qualify, at a fifth of the cost.
+# sine to within a part in 1e-18: the first terms left out, a^6/720 and a^5/120, are below
+# 2e-27 and 1e-22.  Pole coordinates (< 2e-6 rad) always qualify, at a fraction of the cost.
 _SMALL_ANGLE = 1e-4
 
 
@@ -468,12 +464,11 @@ def _transform(source, target, ep, r, v):
 class _Block:
     """Rows lo:hi of a call: per-epoch values seen as one value or one per row of the block."""
 
-    __slots__ = ("sl", "index", "k")
+    __slots__ = ("sl", "index")
 
     def __init__(self, ep, sl):
         self.sl = sl
         self.index = None if ep.index is None else ep.index[sl]
-        self.k = ep.k
 
     def __call__(self, a):
         if np.size(a) == 1:
