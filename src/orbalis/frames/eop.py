@@ -181,35 +181,40 @@ def _decimal_columns(sub):
     """Read a fixed-width column block of plain decimals ("-0.0595532") row by row.
 
     Returns (values, bad): NaN for a blank field, and a mask of rows that are not a plain
-    decimal.  The digits are gathered into an integer mantissa m and the value is formed as
-    m / 10**decimals, one correctly rounded division, so it equals float(text) to the bit.
+    decimal (a stray character, an inner space, a second point or sign).  The columns are
+    scanned left to right, all rows at once; the digits are gathered into an integer mantissa
+    m and the value is formed as m / 10**decimals, one correctly rounded division, so it
+    equals float(text) to the bit.
     """
-    rows, width = sub.shape
-    space = (sub == _SPACE) | (sub == _NUL)
-    digit = (sub >= _ZERO) & (sub <= _ZERO + 9)
-    dot = sub == _DOT
-    sign = (sub == _MINUS) | (sub == _PLUS)
-    filled = ~space
-    blank = ~filled.any(axis=1)
-    col = np.arange(width)
-    first = np.where(blank, 0, np.argmax(filled, axis=1))
-    last = np.where(blank, -1, width - 1 - np.argmax(filled[:, ::-1], axis=1))
-    inside = (col >= first[:, None]) & (col <= last[:, None])
-    bad = (inside & ~(digit | dot | sign)).any(axis=1)  # a stray letter or an inner space
-    bad |= (dot.sum(axis=1) > 1) | (sign.sum(axis=1) > 1)
-    bad |= (sign & (col != first[:, None])).any(axis=1)  # a sign only in front
-    ndigits = digit.sum(axis=1)
-    bad |= ~blank & ((ndigits == 0) | (ndigits > 15))
+    rows = sub.shape[0]
+    started = np.zeros(rows, dtype=bool)  # a non-space character has been seen
+    ended = np.zeros(rows, dtype=bool)  # a space has followed the number
+    point = np.zeros(rows, dtype=bool)
+    negative = np.zeros(rows, dtype=bool)
+    bad = np.zeros(rows, dtype=bool)
     mantissa = np.zeros(rows, dtype=np.int64)
-    for j in range(width):
-        d = digit[:, j]
-        mantissa = np.where(d, mantissa * 10 + (sub[:, j].astype(np.int64) - _ZERO), mantissa)
-    dot_col = np.where(dot.any(axis=1), np.argmax(dot, axis=1), width)
-    decimals = (digit & (col > dot_col[:, None])).sum(axis=1)
+    ndigits = np.zeros(rows, dtype=np.int64)
+    decimals = np.zeros(rows, dtype=np.int64)
+    for ch in np.ascontiguousarray(sub.T):
+        space = (ch == _SPACE) | (ch == _NUL)
+        value = ch.astype(np.int64) - _ZERO
+        digit = (value >= 0) & (value <= 9)
+        dot = ch == _DOT
+        sign = (ch == _MINUS) | (ch == _PLUS)
+        bad |= ~(space | digit | dot | sign) | (sign & started) | (dot & point)
+        bad |= ended & ~space
+        ended |= started & space
+        point |= dot
+        negative |= ch == _MINUS
+        mantissa = np.where(digit, mantissa * 10 + value, mantissa)
+        ndigits += digit
+        decimals += digit & point
+        started |= ~space
+    bad |= started & ((ndigits == 0) | (ndigits > 15))
     values = mantissa.astype(np.float64) / 10.0**decimals
-    values = np.where((sub == _MINUS).any(axis=1), -values, values)
-    values[blank] = np.nan
-    return values, bad & ~blank
+    values = np.where(negative, -values, values)
+    values[~started] = np.nan
+    return values, bad
 
 
 def _field(block, first, last, name, source, line_no):
@@ -234,7 +239,9 @@ def _finals_columns(raw, source):
     lines = raw.splitlines()
     block = _block(lines)
     line_no = np.arange(1, len(lines) + 1)
-    nonblank = ~np.all((block == _SPACE) | (block == _NUL), axis=1)
+    # a row without an MJD or UT1 - UTC is an empty line
+    head = block[:, :68]
+    nonblank = ~np.all((head == _SPACE) | (head == _NUL), axis=1)
     block, line_no = block[nonblank], line_no[nonblank]
     if block.shape[0] == 0:
         raise ValueError(f"{source}: no Earth orientation rows")
