@@ -708,43 +708,42 @@ PyMethodDef satellite_methods[] = {
 // ---------------------------------------------------------------------------------------
 // Module
 
-constexpr const char* kStateDoc =
-    "A reference frame and a time.\n"
+// The class docstrings are fixed (State and StateVector have none, Satellite's is its
+// signature), so the types are documented in the module docstring.
+constexpr const char* kModuleDoc =
+    "Time-tagged satellite state.\n"
     "\n"
-    "`frame` is a frame object of orbalis.frames.frames (GCRF, ITRF, TEME, ...) or None, and\n"
-    "`time` a Time of orbalis.time.time (one or many epochs) or None; both are read-only.\n"
-    "State() ignores its arguments and holds None in both; states are filled when they are\n"
-    "loaded from a pickle. A State pickles and copies through the module function\n"
-    "__pyx_unpickle_State with a checksum of its member layout; an instance of a Python\n"
-    "subclass carries its __dict__ along.";
-
-constexpr const char* kStateVectorDoc =
+    "``Satellite`` holds a satellite's current epoch. ``State`` pairs a reference frame with a\n"
+    "time, and ``StateVector`` adds N positions and velocities (N-by-3 float64 arrays viewed\n"
+    "in place, never copied) that convert to other frames with ``to_frame`` or by reading an\n"
+    "attribute named after a frame (``sv.ITRF``).\n"
+    "\n"
+    "State\n"
+    "    A reference frame and a time. `frame` is a frame object of orbalis.frames.frames\n"
+    "    (GCRF, ITRF, TEME, ...) or None, and `time` a Time of orbalis.time.time (one or many\n"
+    "    epochs) or None; both are read-only. State() ignores its arguments and holds None in\n"
+    "    both; states are filled when they are loaded from a pickle. A State pickles and\n"
+    "    copies through the module function __pyx_unpickle_State with a checksum of its\n"
+    "    member layout; an instance of a Python subclass carries its __dict__ along.\n"
+    "\n"
     "StateVector(time, r, v, frame=\"GCRF\")\n"
+    "    Positions and velocities of N epochs in one reference frame. `time` is converted\n"
+    "    with Time(time) and stands for all N epochs. `r` and `v` are writable N-by-3 buffers\n"
+    "    of native float64 (NumPy arrays, memoryviews, ...; any strides): positions and\n"
+    "    velocities along the axes of `frame`, in metres and metres per second for the frames\n"
+    "    module's conversions. `frame` is a frame object or a name the frames module resolves.\n"
+    "    The arrays are viewed in place, never copied: `r` and `v` return new arrays over the\n"
+    "    caller's memory, so writes show through both ways. The state vector keeps the\n"
+    "    arrays' owners alive, and a NumPy array it views cannot be resized, until it is\n"
+    "    deallocated. to_frame(frame), or reading an attribute named after a frame\n"
+    "    (sv.ITRF), gives the same states in another frame. `==` compares the frame object,\n"
+    "    then the times, positions and velocities exactly. State vectors are unhashable and\n"
+    "    refuse pickling and copying.\n"
     "\n"
-    "Positions and velocities of N epochs in one reference frame.\n"
-    "\n"
-    "`time` is converted with Time(time) and stands for all N epochs. `r` and `v` are\n"
-    "writable N-by-3 buffers of native float64 (NumPy arrays, memoryviews, ...; any strides):\n"
-    "positions and velocities along the axes of `frame`, in metres and metres per second for\n"
-    "the frames module's conversions. `frame` is a frame object or a name the frames module\n"
-    "resolves.\n"
-    "\n"
-    "The arrays are viewed in place, never copied: `r` and `v` return new arrays over the\n"
-    "caller's memory, so writes show through both ways. The state vector keeps the arrays'\n"
-    "owners alive, and a NumPy array it views cannot be resized, until it is deallocated.\n"
-    "\n"
-    "to_frame(frame), or reading an attribute named after a frame (sv.ITRF), gives the same\n"
-    "states in another frame. `==` compares the frame object, then the times, positions and\n"
-    "velocities exactly. State vectors are unhashable and refuse pickling and copying.";
-
-constexpr const char* kSatelliteDoc =
-    "Satellite() -> None\n"
-    "\n"
-    "A satellite's current epoch.\n"
-    "\n"
-    "`time` is None until the first assignment; assigning converts the value with\n"
-    "Time(value) and keeps the result. A Satellite carries no orbit data of its own.\n"
-    "It refuses pickling and copying.";
+    "Satellite()\n"
+    "    A satellite's current epoch. `time` is None until the first assignment; assigning\n"
+    "    converts the value with Time(value) and keeps the result. A Satellite carries no\n"
+    "    orbit data of its own. It refuses pickling and copying.";
 
 // Every type can be subclassed from Python and takes part in garbage collection. The types
 // are immutable, as built-in types are: their methods and properties cannot be replaced,
@@ -758,7 +757,6 @@ void* slot(Fn fn) {
 }
 
 PyType_Slot state_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kStateDoc)},
     {Py_tp_new, slot(state_new)},
     {Py_tp_dealloc, slot(state_dealloc)},
     {Py_tp_traverse, slot(state_traverse)},
@@ -770,7 +768,6 @@ PyType_Slot state_slots[] = {
 };
 
 PyType_Slot sv_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kStateVectorDoc)},
     {Py_tp_new, slot(sv_new)},
     {Py_tp_dealloc, slot(sv_dealloc)},
     {Py_tp_traverse, slot(sv_traverse)},
@@ -785,7 +782,7 @@ PyType_Slot sv_slots[] = {
 };
 
 PyType_Slot satellite_slots[] = {
-    {Py_tp_doc, const_cast<char*>(kSatelliteDoc)},
+    {Py_tp_doc, const_cast<char*>("Satellite() -> None")},
     {Py_tp_new, slot(satellite_new)},
     {Py_tp_init, slot(satellite_init)},
     {Py_tp_dealloc, slot(satellite_dealloc)},
@@ -948,10 +945,5 @@ int exec_module(PyObject* module) {
 PyMODINIT_FUNC PyInit_satellite() {
     using orbalis::satellite::kModule;
     return orbalis::py::init_module<orbalis::satellite::exec_module>(
-        kModule.text,
-        "Time-tagged satellite state.\n\n"
-        "``Satellite`` holds a satellite's current epoch. ``State`` pairs a reference frame with a\n"
-        "time, and ``StateVector`` adds N positions and velocities (N-by-3 float64 arrays viewed\n"
-        "in place, never copied) that convert to other frames with ``to_frame`` or by reading an\n"
-        "attribute named after a frame (``sv.ITRF``).");
+        kModule.text, orbalis::satellite::kModuleDoc);
 }
