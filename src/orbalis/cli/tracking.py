@@ -174,16 +174,16 @@ def sky_plot(path, sat, passes, lat, lon, alt, title):
     ax.set_rlim(90, 0)
     ax.set_rticks([0, 30, 60, 90])
     for p in passes:
-        first = p.rise or p.culmination
-        last = p.set or p.culmination
-        span = float((last - first)) if last is not first else 0.0
+        first = p.rise if p.rise is not None else p.culmination
+        last = p.set if p.set is not None else p.culmination
+        span = float(last - first)
         when = first + np.linspace(0.0, span, 200)
         itrf = sat.propagate(when).to_frame("ITRF")
         aer = wgs84.aer_coords(itrf.r, lat, lon, alt)
         az, el = aer["azimuth"], np.degrees(aer["elevation"])
-        ax.plot(az, el, lw=1.5)
+        (line,) = ax.plot(az, el, lw=1.5)
         label = p.rise.iso[11:16] if p.rise is not None else "up"
-        ax.annotate(label, (az[0], el[0]), fontsize=8)
+        ax.annotate(label, (az[0], el[0]), fontsize=8, color=line.get_color())
     ax.set_title(title, fontsize=10)
     fig.savefig(path, dpi=100)
     plt.close(fig)
@@ -220,6 +220,8 @@ def run_passes(args) -> int:
     if not passes:
         out.write("no pass in the interval\n")
     if args.plot is not None:
-        sky_plot(args.plot, sat, passes, lat, lon, alt, f"{label}: {len(passes)} passes")
+        sky_plot(args.plot, sat, passes, lat, lon, alt, f"{label}: {len(passes)} passes "
+                 "(rise times UTC)")
+        out.flush()
         print(f"orbalis: sky plot written to {args.plot}", file=sys.stderr)
     return 0
