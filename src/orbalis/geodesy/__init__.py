@@ -32,7 +32,9 @@ Numerical notes:
 
 from __future__ import annotations
 
+import functools
 import math
+import sys
 
 import numpy as np
 
@@ -95,10 +97,12 @@ _AXES["wgs84"] = (WGS84.Re, WGS84.Rp)
 _AXES["grs80"] = (GRS80.Re, GRS80.Rp)
 _AXES["wgs72"] = (WGS72.Re, WGS72.Rp)
 
-# Degree <-> radian factors as float64 scalars: float32 inputs are promoted to float64 before
-# they are scaled, and np.multiply keeps dask, xarray and pandas objects what they are.
-_RAD = np.float64(math.pi / 180.0)
-_DEG = np.float64(180.0 / math.pi)
+# Degree <-> radian factors. Inputs are scaled by a float64 scalar through np.multiply, so
+# float32 inputs are promoted to float64 before scaling and dask, xarray and pandas objects
+# stay what they are; plain Python numbers take the short path. Outputs are float64 already.
+_RAD_F = math.pi / 180.0
+_DEG_F = 180.0 / math.pi
+_RAD = np.float64(_RAD_F)
 
 
 def _axes(ell) -> tuple[float, float]:
@@ -127,33 +131,45 @@ def _axes(ell) -> tuple[float, float]:
     return a, b
 
 
-def _is_dask(x) -> bool:
-    return hasattr(x, "__dask_graph__") and hasattr(x, "chunks")
-
-
 def _call(ufunc, *args):
-    """ufunc(*args). Dask's ufunc protocol takes only its own multi-output ufuncs, so dask
-    arrays go through dask.array.apply_gufunc with scalar core dimensions: lazy and chunk by
-    chunk, with the same loop on every chunk."""
-    if any(_is_dask(x) for x in args):
+    """ufunc(*args), lazily for dask. Dask's ufunc protocol takes only dask's own
+    multiple-output ufuncs, so dask arrays go through dask.array.apply_gufunc with scalar core
+    dimensions (chunk by chunk, the same loop on every chunk), and xarray objects holding dask
+    arrays through xarray.apply_ufunc around that."""
+    if "dask" in sys.modules:
         import dask.array as da
 
-        signature = ",".join(["()"] * ufunc.nin) + "->" + ",".join(["()"] * ufunc.nout)
-        return da.apply_gufunc(ufunc, signature, *args, output_dtypes=(float,) * ufunc.nout)
+        if any(isinstance(x, da.Array) for x in args):
+            sig = ",".join(["()"] * ufunc.nin) + "->" + ",".join(["()"] * ufunc.nout)
+            return da.apply_gufunc(ufunc, sig, *args, output_dtypes=(float,) * ufunc.nout)
+        xr = sys.modules.get("xarray")
+        if xr is not None and any(
+            isinstance(x, (xr.DataArray, xr.Variable)) and x.chunks is not None for x in args
+        ):
+            return xr.apply_ufunc(
+                functools.partial(_call, ufunc),
+                *args,
+                output_core_dims=((),) * ufunc.nout,
+                dask="allowed",
+            )
     return ufunc(*args)
 
 
 def _rad(x, deg):
-    return np.multiply(x, _RAD) if deg else x
+    if not deg:
+        return x
+    if type(x) is float or type(x) is int:
+        return x * _RAD_F
+    return np.multiply(x, _RAD)
 
 
 def _deg(x, deg):
-    return np.multiply(x, _DEG) if deg else x
+    return x * _DEG_F if deg else x
 
 
 def _deg_azimuth(az, deg):
     # The product can round up to 360 for an azimuth just below 2 pi; 360 is the direction 0.
-    return np.remainder(np.multiply(az, _DEG), 360.0) if deg else az
+    return (az * _DEG_F) % 360.0 if deg else az
 
 
 def geodetic2ecef(lat, lon, alt, ell=None, deg=True):

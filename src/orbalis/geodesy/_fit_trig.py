@@ -55,7 +55,9 @@ def main():
     ):
         coeffs, worst = _fit(target, z_max, n)
         body = ", ".join(f"{c!r}" for c in coeffs)
-        print(f"// max |error| {float(worst):.2e}\ninline constexpr double {name}[{n}] = {{{body}}};")
+        print(
+            f"// max |error| {float(worst):.2e}\ninline constexpr double {name}[{n}] = {{{body}}};"
+        )
     p1, rest = _split(mp.pi / 2, 33)
     p2, rest = _split(rest, 33)
     print(f"pio2 pieces: {float(p1)!r} {float(p2)!r} {float(rest)!r}")
