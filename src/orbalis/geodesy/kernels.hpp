@@ -24,7 +24,7 @@ struct Shape {
     double a;      // semi-major axis
     double b;      // semi-minor axis
     double ratio;  // b / a = 1 - f
-    double e2;     // first eccentricity squared, (1 - b/a)(1 + b/a)
+    double e2;     // first eccentricity squared, (a^2 - b^2)/a^2
     double ae2;    // a e^2 = (a^2 - b^2)/a, the semi-axis of the evolute's cusp on the equator
     bool sphere;   // b == a: the geodetic latitude is the geocentric one
 };
@@ -34,8 +34,10 @@ inline Shape make_shape(double a, double b) noexcept {
     s.a = a;
     s.b = b;
     s.ratio = b / a;
-    s.e2 = (1.0 - s.ratio) * (1.0 + s.ratio);
-    s.ae2 = a * s.e2;
+    // a - b is exact, so a e^2 = (a - b)(a + b)/a keeps full relative precision (1 - ratio^2
+    // would lose 8 bits to cancellation on the Earth's ellipsoids).
+    s.ae2 = ((a - b) * (a + b)) / a;
+    s.e2 = s.ae2 / a;
     s.sphere = !(s.e2 > 0.0);
     return s;
 }
@@ -119,12 +121,87 @@ inline double newton_step(double A, double B, double& c, double& s) noexcept {
     return d;
 }
 
+// Double-double helpers for the polishing step near the centre: values hi + lo.
+struct DD {
+    double hi, lo;
+};
+
+inline DD two_sum(double a, double b) noexcept {
+    const double s = a + b;
+    const double bv = s - a;
+    return {s, (a - (s - bv)) + (b - bv)};
+}
+
+inline DD dd_add(DD x, DD y) noexcept {
+    const DD s = two_sum(x.hi, y.hi);
+    const double lo = s.lo + (x.lo + y.lo);
+    const double hi = s.hi + lo;
+    return {hi, lo - (hi - s.hi)};
+}
+
+inline DD dd_mul(DD x, double y) noexcept {
+    DD p;
+    trig::two_product(x.hi, y, p.hi, p.lo);
+    p.lo += x.lo * y;
+    const double hi = p.hi + p.lo;
+    return {hi, p.lo - (hi - p.hi)};
+}
+
+inline DD dd_div(DD x, DD y) noexcept {
+    const double q = x.hi / y.hi;
+    DD p;
+    trig::two_product(q, y.hi, p.hi, p.lo);
+    const double r = (((x.hi - p.hi) - p.lo) + x.lo) - q * y.lo;
+    const double lo = r / y.hi;
+    const double hi = q + lo;
+    return {hi, lo - (hi - q)};
+}
+
+inline DD dd_sqrt(DD x) noexcept {
+    if (!(x.hi > 0.0)) return {std::sqrt(x.hi), 0.0};  // 0 (the polar axis), or NaN
+    const double r = std::sqrt(x.hi);
+    DD p;
+    trig::two_product(r, r, p.hi, p.lo);
+    const double lo = (((x.hi - p.hi) - p.lo) + x.lo) / (2.0 * r);
+    const double hi = r + lo;
+    return {hi, lo - (hi - r)};
+}
+
+// Near the evolute the reduced-latitude equation has a nearly double root, so its zero moves
+// by (rounding of g) / g' with a small g': A, B and g in plain doubles leave errors of a few
+// 1e-15 rad within 100 km of the centre. This step recomputes A = a rho/(a^2 - b^2) and
+// B = b z/(a^2 - b^2) and g in double-double from the exact inputs and takes one more Newton
+// step from the converged (c, s).
+inline void polish(const Shape& sh, double x, double y, double z, double& c, double& s) noexcept {
+    DD xx, yy;
+    trig::two_product(x, x, xx.hi, xx.lo);
+    trig::two_product(y, y, yy.hi, yy.lo);
+    const DD rho = dd_sqrt(dd_add(xx, yy));
+    const DD sum_ab = two_sum(sh.a, sh.b);
+    const DD d = dd_mul(sum_ab, sh.a - sh.b);  // a^2 - b^2; a - b is exact
+    const DD A = dd_div(dd_mul(rho, sh.a), d);
+    const DD B = dd_div(dd_mul(DD{z, 0.0}, sh.b), d);
+    // g = s c - A s + B c, every product exact and the sum compensated.
+    DD sc;
+    trig::two_product(s, c, sc.hi, sc.lo);
+    const DD as = dd_mul(A, -s), bc = dd_mul(B, c);
+    const DD g = dd_add(dd_add(sc, as), bc);
+    const double gp = ((c * c - s * s) - A.hi * c) - B.hi * s;
+    const double step = (g.hi + g.lo) / gp;
+    const double cn = c + step * s, sn = s - step * c;
+    const double norm = std::sqrt(cn * cn + sn * sn);
+    c = cn / norm;
+    s = sn / norm;
+}
+
 // Near the centre (inside the evolute, where up to four normals pass through a point, and
 // just outside it) the root reached from the geocentric start need not be the nearest foot
 // point. There Newton runs from three starts (the geocentric direction, the pole on the
-// point's side and the equator) and the converged root nearest to the point wins.
-inline void solve_near_centre(const Shape& sh, double rho, double z, double A, double B,
+// point's side and the equator), the converged root nearest to the point wins, and one
+// compensated step polishes it.
+inline void solve_near_centre(const Shape& sh, double x, double y, double z, double A, double B,
                               double& c_out, double& s_out) noexcept {
+    const double rho = std::sqrt(x * x + y * y);
     const double r = std::sqrt(rho * rho + z * z);
     const double starts[3][2] = {
         {r > 0.0 ? rho / r : 1.0, r > 0.0 ? z / r : 0.0},
@@ -149,6 +226,7 @@ inline void solve_near_centre(const Shape& sh, double rho, double z, double A, d
             s_out = s;
         }
     }
+    if (best < INFINITY) polish(sh, x, y, z, c_out, s_out);
 }
 
 // Latitude and height from the converged (cos beta, sin beta): the foot point is
@@ -195,7 +273,7 @@ inline void ecef2geodetic_block(const Shape& sh, const double* x, const double* 
         }
         for (int i = 0; i < kBlock; ++i) {
             if (near_centre[i] | !done[i]) {
-                solve_near_centre(sh, rho[i], z[i], A[i], B[i], c[i], s[i]);
+                solve_near_centre(sh, x[i], y[i], z[i], A[i], B[i], c[i], s[i]);
             }
         }
     } else {
