@@ -123,6 +123,7 @@ inline void sincos_fast(double x, double& s, double& c) noexcept {
     double sr, cr;
     sincos_reduced(h, l, sr, cr);
     apply_quadrant(q, sr, cr, s, c);
+    s = x == 0.0 ? x : s;  // the double-double sum above turns -0 into +0
 }
 
 // 64 bits of 2/pi starting `bit` places after the binary point (bit 0 is the first digit);
