@@ -140,8 +140,7 @@ def _call(ufunc, *args):
         import dask.array as da
 
         if any(isinstance(x, da.Array) for x in args):
-            sig = ",".join(["()"] * ufunc.nin) + "->" + ",".join(["()"] * ufunc.nout)
-            return da.apply_gufunc(ufunc, sig, *args, output_dtypes=(float,) * ufunc.nout)
+            return _apply_dask(da, ufunc, args)
         xr = sys.modules.get("xarray")
         if xr is not None and any(
             isinstance(x, (xr.DataArray, xr.Variable)) and x.chunks is not None for x in args
@@ -153,6 +152,21 @@ def _call(ufunc, *args):
                 dask="allowed",
             )
     return ufunc(*args)
+
+
+def _apply_dask(da, ufunc, args):
+    """ufunc over dask arrays (and arrays or scalars beside them), one task per chunk."""
+    arrays = [da.asarray(x) if np.ndim(x) > 0 else x for x in args]
+    ndim = max(x.ndim for x in arrays if isinstance(x, da.Array))
+    pairs = []
+    for x in arrays:
+        if isinstance(x, da.Array):  # loop dimensions align from the right, as in NumPy
+            pairs += [x, tuple(range(ndim - x.ndim, ndim))]
+    _, unified = da.core.unify_chunks(*pairs)
+    unified = iter(unified)
+    arrays = [next(unified) if isinstance(x, da.Array) else x for x in arrays]
+    sig = ",".join(["()"] * ufunc.nin) + "->" + ",".join(["()"] * ufunc.nout)
+    return da.apply_gufunc(ufunc, sig, *arrays, output_dtypes=(float,) * ufunc.nout)
 
 
 def _rad(x, deg):
