@@ -136,6 +136,11 @@ def _call(ufunc, *args):
     multiple-output ufuncs, so dask arrays go through dask.array.apply_gufunc with scalar core
     dimensions (chunk by chunk, the same loop on every chunk), and xarray objects holding dask
     arrays through xarray.apply_ufunc around that."""
+    # Plain numbers take the ufunc's own loop through _ufuncs.point, without the ufunc call's
+    # fixed cost; the results are the same NumPy floats.
+    result = _ufuncs.point(ufunc, *args)
+    if result is not None:
+        return result
     if "dask" in sys.modules:
         import dask.array as da
 
@@ -183,7 +188,17 @@ def _deg(x, deg):
 
 def _deg_azimuth(az, deg):
     # The product can round up to 360 for an azimuth just below 2 pi; 360 is the direction 0.
-    return (az * _DEG_F) % 360.0 if deg else az
+    if not deg:
+        return az
+    d = az * _DEG_F
+    if type(d) is np.float64:  # the same value as the remainder below, without its cost
+        return d - 360.0 if d >= 360.0 else d
+    return d % 360.0
+
+
+def _neg(x):
+    """-x for inputs: Python floats directly, anything else (lists too) through np.negative."""
+    return -x if type(x) is float else np.negative(x)
 
 
 def geodetic2ecef(lat, lon, alt, ell=None, deg=True):
@@ -230,23 +245,23 @@ def enu2geodetic(e, n, u, lat0, lon0, h0, ell=None, deg=True):
 def ecef2ned(x, y, z, lat0, lon0, h0, ell=None, deg=True):
     """ECEF x, y, z (m) to North, East, Down (m) from the observer at (lat0, lon0, h0)."""
     e, n, u = ecef2enu(x, y, z, lat0, lon0, h0, ell, deg)
-    return n, e, np.negative(u)
+    return n, e, -u
 
 
 def ned2ecef(n, e, d, lat0, lon0, h0, ell=None, deg=True):
     """North, East, Down (m) from the observer at (lat0, lon0, h0) to ECEF x, y, z (m)."""
-    return enu2ecef(e, n, np.negative(d), lat0, lon0, h0, ell, deg)
+    return enu2ecef(e, n, _neg(d), lat0, lon0, h0, ell, deg)
 
 
 def geodetic2ned(lat, lon, h, lat0, lon0, h0, ell=None, deg=True):
     """Geodetic point to North, East, Down (m) from the observer at (lat0, lon0, h0)."""
     e, n, u = geodetic2enu(lat, lon, h, lat0, lon0, h0, ell, deg)
-    return n, e, np.negative(u)
+    return n, e, -u
 
 
 def ned2geodetic(n, e, d, lat0, lon0, h0, ell=None, deg=True):
     """North, East, Down (m) from the observer at (lat0, lon0, h0) to geodetic lat, lon, alt."""
-    return enu2geodetic(e, n, np.negative(d), lat0, lon0, h0, ell, deg)
+    return enu2geodetic(e, n, _neg(d), lat0, lon0, h0, ell, deg)
 
 
 def ecef2aer(x, y, z, lat0, lon0, h0, ell=None, deg=True):
@@ -298,13 +313,13 @@ def aer2enu(az, el, srange, deg=True):
 
 def ned2aer(n, e, d, deg=True):
     """North, East, Down (m) to azimuth, elevation and slant range (m)."""
-    return enu2aer(e, n, np.negative(d), deg)
+    return enu2aer(e, n, _neg(d), deg)
 
 
 def aer2ned(az, elev, slantRange, deg=True):  # noqa: N803 (pymap3d's argument name)
     """Azimuth, elevation and slant range (m) to North, East, Down (m)."""
     e, n, u = aer2enu(az, elev, slantRange, deg)
-    return n, e, np.negative(u)
+    return n, e, -u
 
 
 def ecef2enuv(u, v, w, lat0, lon0, deg=True):
