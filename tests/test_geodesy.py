@@ -384,3 +384,24 @@ def test_infinite_angles_give_nan_and_return():
     assert np.isnan(x).all()
     e, n, u = og.aer2enu(math.inf, 0.0, 1.0)
     assert math.isnan(e) and math.isnan(n) and u == 0.0
+
+
+@pytest.mark.parametrize(("name", "args", "kinds"), CASES, ids=[c[0] for c in CASES])
+def test_one_point_path_gives_the_array_bits(name, args, kinds):
+    # Plain numbers go straight to the ufunc's loop; arrays through the ufunc. Same bits.
+    f = getattr(og, name)
+    first = [float(a[0]) if isinstance(a, np.ndarray) else a for a in args]
+    scalar = f(*first)
+    array = f(*[np.array([v]) for v in first])
+    assert all(type(v) is np.float64 for v in scalar)
+    for s, a in zip(scalar, array, strict=True):
+        assert s.tobytes() == a[0].tobytes()
+    assert f(*[np.float64(v) for v in first]) == scalar
+
+
+def test_point_entry_checks_its_arguments():
+    assert _ufuncs.point(_ufuncs.enu2aer, 1.0, 2.0, "3") is None  # not a number: the ufunc path
+    with pytest.raises(TypeError, match="enu2aer takes 3 numbers, got 2"):
+        _ufuncs.point(_ufuncs.enu2aer, 1.0, 2.0)
+    with pytest.raises(TypeError, match="needs a ufunc of this module"):
+        _ufuncs.point(np.add, 1.0, 2.0)
