@@ -405,3 +405,26 @@ def test_point_entry_checks_its_arguments():
         _ufuncs.point(_ufuncs.enu2aer, 1.0, 2.0)
     with pytest.raises(TypeError, match="needs a ufunc of this module"):
         _ufuncs.point(np.add, 1.0, 2.0)
+
+
+def test_ellipsoid_per_point_through_the_ufunc():
+    # The semi-axes are ufunc inputs like any other: one ellipsoid a point gives the results of
+    # separate calls.
+    wgs, bes = og._axes("wgs84"), og._axes("bessel")
+    a = np.array([wgs[0], bes[0]] * 5)
+    b = np.array([wgs[1], bes[1]] * 5)
+    x, y, z = X[:10], Y[:10], Z[:10]
+    got = _ufuncs.ecef2geodetic(x, y, z, a, b)
+    for k, (aa, bb) in enumerate((wgs, bes)):
+        ref = _ufuncs.ecef2geodetic(x[k::2], y[k::2], z[k::2], aa, bb)
+        for g, r in zip(got, ref, strict=True):
+            assert np.array_equal(g[k::2], r)
+
+
+@pytest.mark.parametrize(
+    ("a", "b"), [(0.0, 0.0), (1.0, 2.0), (math.nan, 1.0), (-1.0, -1.0)], ids=str
+)
+def test_degenerate_axes_in_the_ufunc_return(a, b):
+    # Unchecked at the ufunc level: whatever comes out, the loops end.
+    res = _ufuncs.ecef2geodetic(X[:20], Y[:20], Z[:20], a, b)
+    assert all(r.shape == (20,) for r in res)
