@@ -26,6 +26,8 @@ struct Shape {
     double ratio;  // b / a = 1 - f
     double e2;     // first eccentricity squared, (a^2 - b^2)/a^2
     double ae2;    // a e^2 = (a^2 - b^2)/a, the semi-axis of the evolute's cusp on the equator
+    double inv_ae2;        // 1/(a e^2): A = rho/(a e^2) by one product
+    double ratio_inv_ae2;  // (b/a)/(a e^2): B = z (b/a)/(a e^2) by one product
     bool sphere;   // b == a: the geodetic latitude is the geocentric one
 };
 
@@ -38,6 +40,8 @@ inline Shape make_shape(double a, double b) noexcept {
     // would lose 8 bits to cancellation on the Earth's ellipsoids).
     s.ae2 = ((a - b) * (a + b)) / a;
     s.e2 = s.ae2 / a;
+    s.inv_ae2 = 1.0 / s.ae2;
+    s.ratio_inv_ae2 = s.ratio / s.ae2;
     s.sphere = !(s.e2 > 0.0);
     return s;
 }
@@ -115,9 +119,10 @@ inline double newton_step(double A, double B, double& c, double& s) noexcept {
     const double gp = ((c * c - s * s) - A * c) - B * s;
     const double d = g / gp;
     const double cn = c + d * s, sn = s - d * c;
-    const double norm = std::sqrt(cn * cn + sn * sn);
-    c = cn / norm;
-    s = sn / norm;
+    // Divisions and square roots bound the vector loop: one reciprocal serves both components.
+    const double inv_norm = 1.0 / std::sqrt(cn * cn + sn * sn);
+    c = cn * inv_norm;
+    s = sn * inv_norm;
     return d;
 }
 
@@ -234,8 +239,8 @@ inline void solve_near_centre(const Shape& sh, double x, double y, double z, dou
 inline void finish_lane(const Shape& sh, double rho, double z, double c, double s, double& h,
                         double& lat_y, double& lat_x) noexcept {
     const double rc = sh.ratio * c;
-    const double q = std::sqrt(rc * rc + s * s);
-    h = (rho - sh.a * c) * (rc / q) + (z - sh.b * s) * (s / q);
+    const double inv_q = 1.0 / std::sqrt(rc * rc + s * s);
+    h = (rho - sh.a * c) * (rc * inv_q) + (z - sh.b * s) * (s * inv_q);
     lat_y = s;
     lat_x = rc;
 }
@@ -249,11 +254,11 @@ inline void ecef2geodetic_block(const Shape& sh, const double* x, const double* 
     for (int i = 0; i < kBlock; ++i) {
         const double rho2 = x[i] * x[i] + y[i] * y[i];
         rho[i] = std::sqrt(rho2);
-        const double r = std::sqrt(rho2 + z[i] * z[i]);
-        A[i] = rho[i] / sh.ae2;
-        B[i] = (sh.ratio * z[i]) / sh.ae2;
-        c[i] = rho[i] / r;
-        s[i] = z[i] / r;
+        const double inv_r = 1.0 / std::sqrt(rho2 + z[i] * z[i]);
+        A[i] = rho[i] * sh.inv_ae2;
+        B[i] = z[i] * sh.ratio_inv_ae2;
+        c[i] = rho[i] * inv_r;
+        s[i] = z[i] * inv_r;
         // A^2 + B^2 < 4 holds within about twice the evolute's size (86 km on WGS-84).
         near_centre[i] = (A[i] * A[i] + B[i] * B[i]) < 4.0;
         done[i] = 0;
