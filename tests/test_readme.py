@@ -46,8 +46,18 @@ def test_readme_blocks_pass_mypy_strict(tmp_path):
         path.write_text(code)
         files.append(str(path))
     proc = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental",
-         "--cache-dir", str(tmp_path / ".mypy_cache"), *files],
-        capture_output=True, text=True, timeout=600,
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / ".mypy_cache"),
+            *files,
+        ],
+        capture_output=True,
+        text=True,
+        timeout=600,
     )
     assert proc.returncode == 0, proc.stdout + proc.stderr
