@@ -69,3 +69,19 @@ def pytest_make_parametrize_id(config, val, argname):
         if text:
             return text if len(text) <= ID_WIDTH else text[: ID_WIDTH - 3] + "..."
     return None
+
+
+def pytest_terminal_summary(terminalreporter):
+    """Lists the case counts that tests recorded as a "fuzz cases" property."""
+    rows = [
+        (report.nodeid, value)
+        for key in ("passed", "failed")
+        for report in terminalreporter.stats.get(key, [])
+        if report.when == "call"
+        for name, value in report.user_properties
+        if name == "fuzz cases"
+    ]
+    if rows:
+        terminalreporter.write_sep("-", "fuzz cases run")
+        for nodeid, value in rows:
+            terminalreporter.write_line(f"{nodeid}: {value}")
