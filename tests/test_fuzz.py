@@ -22,7 +22,7 @@ import subprocess
 import sys
 import time
 import warnings
-from functools import partial
+from functools import lru_cache, partial
 
 import numpy as np
 import pytest
@@ -432,6 +432,7 @@ def tle_cases(m):
         yield label + ")", call, None
 
 
+@lru_cache
 def times(n):
     from orbalis.time.time import Time
 
@@ -506,7 +507,7 @@ def state_cases(m):
             if m.chance(0.5) and type(s) is Tagged:
                 s.me = s
             yield "pickle round trip", partial(round_trip, s), None
-        if m.chance(0.05):
+        if m.chance(0.01):
             yield "gc.collect()", gc.collect, None
 
 
@@ -583,7 +584,7 @@ def state_vector_cases(m):
             sv.me = sv  # a cycle through the state vector and its buffers
         yield f"{label} ops", partial(poke, sv, other, target, name), None
         del sv
-        if m.chance(0.1):
+        if m.chance(0.02):
             yield "gc.collect()", gc.collect, None
 
 
