@@ -3,6 +3,7 @@
 import copy
 import datetime
 import pickle
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -63,6 +64,93 @@ def test_numbers_round_trip_exactly(fmt, x):
         t = Time(value, format=fmt)
         assert getattr(t, fmt) == x
     assert t.jd == pytest.approx(x + (2400000.5 if fmt == "mjd" else 0.0), abs=1e-9)
+
+
+def _two_part_cases():
+    rng = np.random.default_rng(20240301)
+    whole = rng.uniform(2.3e6, 2.6e6, 200)
+    parts = [(whole, rng.uniform(-3.0, 3.0, 200)), (np.round(whole) + 0.5, rng.random(200) * 1e-9)]
+    parts.append((rng.uniform(-1e5, 1e5, 200), rng.uniform(-1e5, 1e5, 200)))
+    edges = [
+        (2460001.0, 0.5),
+        (2460000.0, 0.5),
+        (2460000.5, 0.5),
+        (2460000.5, -0.5),
+        (0.1, 0.2),
+        (2460000.3, 1e-17),
+        (-2.5, -0.25),
+        (2460000.5, 0.49999999999999994),
+    ]
+    parts.append((np.array([a for a, _ in edges]), np.array([b for _, b in edges])))
+    return parts
+
+
+@pytest.mark.parametrize("fmt", ["jd", "mjd"])
+@pytest.mark.parametrize(
+    "a, b", _two_part_cases(), ids=["near-j2000", "day-start", "wide", "edges"]
+)
+def test_two_part_input_holds_the_exact_sum(fmt, a, b):
+    t = Time(a, b, format=fmt)
+    assert t.shape == a.shape and not t.jd1.flags.writeable and not t.jd2.flags.writeable
+    np.testing.assert_array_equal(t.jd1, np.round(t.jd1))
+    assert np.all(np.abs(t.jd2) <= 0.5)
+    zero = Fraction(2400000.5) if fmt == "mjd" else 0
+    for x, y, d1, d2 in zip(a.tolist(), b.tolist(), t.jd1.tolist(), t.jd2.tolist(), strict=True):
+        exact = Fraction(x) + Fraction(y) + zero
+        # only the fraction is rounded: within one unit of its last place (2**-53 day)
+        assert abs(Fraction(d1) + Fraction(d2) - exact) <= Fraction(1, 2**53), (x, y)
+    # the scalar form gives the same parts as the array form, element by element
+    one = Time(float(a[3]), float(b[3]), format=fmt)
+    assert one.isscalar and (float(one.jd1), float(one.jd2)) == (t.jd1[3], t.jd2[3])
+
+
+def test_two_part_input_agrees_with_one_part_and_broadcasts():
+    for x in (2460310.7, 2451545.0, 2460000.5, -1234.5):
+        one, two = Time(x, format="jd"), Time(x, 0.0, format="jd")
+        assert (float(one.jd1), float(one.jd2)) == (float(two.jd1), float(two.jd2))
+    # a half-day split is canonical: the same instant gives the same parts however it is given
+    a, b = Time(2460000.5, 0.25, format="jd"), Time(2460000.0, 0.75, format="jd")
+    assert (float(a.jd1), float(a.jd2)) == (float(b.jd1), float(b.jd2)) == (2460001.0, -0.25)
+    grid = Time(np.array([[2460000.5], [2460001.5]]), np.array([0.0, 0.25, 0.5]), format="jd")
+    assert grid.shape == (2, 3) and grid[1, 2] == Time(2460002.0, format="jd")
+    # Python ints and lists are numbers too; the caller's arrays are not frozen
+    frac = np.array([0.1, 0.2])
+    t = Time(2460000, frac, format="jd")
+    assert frac.flags.writeable and t.shape == (2,)
+    assert np.all(
+        Time([2460000, 2460001], [0.5, 0.5], format="jd") == Time(["2023-02-25", "2023-02-26"])
+    )
+    assert Time(2460000.5, 0.125, format="jd", scale="tt").scale == "tt"
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, error, match",
+    [
+        ((2460000.5, "jd"), {}, TypeError, "by keyword"),
+        (("2024", 0.5), {}, TypeError, "value2"),
+        ((2460000.5, 0.5), {"format": "iso"}, TypeError, "value2"),
+        ((Time("2024"), 0.5), {"format": "jd"}, TypeError, "added to a Time"),
+        (([1.0, 2.0], [1.0, 2.0, 3.0]), {"format": "jd"}, ValueError, "broadcast"),
+        ((2460000.5, np.nan), {"format": "jd"}, ValueError, "finite"),
+        ((1e308, 1e308), {"format": "jd"}, ValueError, "finite"),
+        ((2460000.5, "0.5"), {"format": "jd"}, TypeError, "numbers"),
+        ((2460000.5, [True]), {"format": "mjd"}, TypeError, "real numbers"),
+    ],
+    ids=[
+        "positional-format",
+        "no-format",
+        "iso-format",
+        "time-plus",
+        "shapes",
+        "nan",
+        "overflow",
+        "str-part",
+        "bool-part",
+    ],
+)
+def test_two_part_input_errors(args, kwargs, error, match):
+    with pytest.raises(error, match=match):
+        Time(*args, **kwargs)
 
 
 def test_arrays_are_split_and_held_as_read_only_copies():

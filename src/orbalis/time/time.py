@@ -243,8 +243,8 @@ def _check_format(fmt):
     return f
 
 
-def _numbers(value, fmt):
-    """Two-part Julian date of numbers read as Julian dates or modified Julian dates."""
+def _finite_numbers(value, fmt):
+    """value as a float64 array of finite numbers, or TypeError/ValueError naming the fault."""
     if isinstance(value, (str, bytes)):
         raise TypeError(f"Time: format={fmt!r} needs numbers, not {type(value).__name__}")
     try:
@@ -258,16 +258,40 @@ def _numbers(value, fmt):
     a = a.astype(np.float64)
     if not np.all(np.isfinite(a)):
         raise ValueError(f"Time: format={fmt!r} values must be finite")
+    return a
+
+
+def _numbers(value, fmt, value2=None):
+    """Two-part Julian date of numbers read as Julian dates or modified Julian dates.
+
+    With value2 the date is the exact sum value + value2 (two arrays that broadcast), split
+    by error-free sums: only the final fraction is rounded, once.
+    """
+    a = _finite_numbers(value, fmt)
+    if value2 is not None:
+        b = _finite_numbers(value2, fmt)
+        try:
+            a, b = np.broadcast_arrays(a, b)
+        except ValueError:
+            raise ValueError(
+                f"Time: the two parts have shapes {a.shape} and {b.shape}, which do not broadcast"
+            ) from None
+        with np.errstate(over="ignore", invalid="ignore"):
+            a, b = _two_sum(a, b)
+        if not np.all(np.isfinite(a)):
+            raise ValueError(f"Time: format={fmt!r} values must be finite")
     # value - round(value) is exact, so the pair sums back to the very same float
     day = np.round(a)
     frac = a - day
+    if value2 is not None:
+        frac = frac + b  # the one rounding of a two-part input
     if fmt == "mjd":
         day = day + _MJD_ZERO
     return _day_frac(day, frac)
 
 
 class Time:
-    """Time(value, format=None, scale=None) -> one epoch or an array of epochs.
+    """Time(value, value2=None, format=None, scale=None) -> one epoch or an array of epochs.
 
     value:
         another ``Time`` (same epochs; converted when ``scale`` is given); a four-digit year
@@ -278,6 +302,12 @@ class Time:
         ``datetime64`` value or array of any unit; numbers or arrays of numbers with
         ``format="jd"`` or ``format="mjd"``; a sequence or array of strings, dates or
         datetimes.
+    value2:
+        a second part with ``format="jd"`` or ``format="mjd"``: the epoch is the exact sum
+        ``value + value2``, as in ``Time(2460000.5, 0.123456789, format="jd")``.  The two
+        numbers or arrays broadcast; the sum is split into whole days and a fraction by
+        error-free two-sums, so a fraction carried in ``value2`` keeps its full resolution
+        (about 1e-17 day) instead of the 40 us spacing of one Julian-date double.
     format:
         None (inferred from the value), "jd", "mjd", "iso", "isot", "datetime" or "datetime64".
     scale:
@@ -290,8 +320,8 @@ class Time:
     __slots__ = ("_jd1", "_jd2", "_scale")
     __hash__ = None  # element-wise equality, like an ndarray
 
-    def __init__(self, value, format=None, scale=None):
-        if type(value) is float and format == "jd" and scale is None:
+    def __init__(self, value, value2=None, format=None, scale=None):
+        if type(value) is float and format == "jd" and scale is None and value2 is None:
             if value == value and abs(value) < 1e15:
                 # One Julian date as a float in the default scale, the commonest construction
                 # (every TLE epoch): no argument normalisation, and each part is a fresh 0-d
@@ -307,8 +337,16 @@ class Time:
             scale = _check_scale(scale)
         if format is not None:
             format = _check_format(format)
+        if value2 is not None and format not in ("jd", "mjd"):
+            raise TypeError(
+                "Time: a second value (value2) is read only with format='jd' or "
+                f"format='mjd', got format={format!r} and value2 of type "
+                f"{type(value2).__name__} (give the format by keyword)"
+            )
 
         if isinstance(value, Time):
+            if value2 is not None:
+                raise TypeError("Time: a second value (value2) cannot be added to a Time")
             self._scale = value._scale if scale is None else scale
             if self._scale == value._scale:
                 self._jd1, self._jd2 = value._jd1, value._jd2  # read-only: safe to share
@@ -319,7 +357,9 @@ class Time:
 
         scale = scale or "utc"
         self._scale = scale
-        if format in ("jd", "mjd"):
+        if value2 is not None:
+            jd1, jd2 = _numbers(value, format, value2)
+        elif format in ("jd", "mjd"):
             if type(value) is float and format == "jd" and value == value and abs(value) < 1e15:
                 # the common case of one Julian date as a float, without array round trips
                 day = float(round(value))
