@@ -5,8 +5,9 @@ The Ellipsoid methods get random dtypes, shapes and strides (negative, zero, una
 byte-swapped), 0-d to 3-d, empty and object arrays, array-likes with odd ``ndim``, ``shape`` or
 ``__array__``, and elements whose ``__float__`` or ``__index__`` raise; a plain numeric array
 must also give the same bits (or the same exception) as its values in a contiguous float64
-array. TLE construction, StateVector, State and ``__pyx_unpickle_State`` get odd inputs of their
-own, with garbage collection of cycles through the objects made.
+array. TLE construction, SGP4 construction and propagation, StateVector, State and
+``__pyx_unpickle_State`` get odd inputs of their own, with garbage collection of cycles through
+the objects made.
 
 ``ORBALIS_FUZZ_SECONDS`` sets the total budget (30 s by default), ``ORBALIS_FUZZ_SEED`` the seed.
 One target by hand: ``python tests/test_fuzz.py ellipsoid SEED SECONDS``.
@@ -34,9 +35,10 @@ CASE_TIMEOUT = 60  # seconds one case may take before it counts as a hang
 TARGETS = {
     "ellipsoid": (0.35, ()),
     "ellipsoid-O": (0.15, ("-O",)),
-    "tle": (0.15, ()),
+    "tle": (0.1, ()),
+    "sgp4": (0.1, ()),
     "state": (0.15, ()),
-    "state_vector": (0.2, ()),
+    "state_vector": (0.15, ()),
 }
 
 
@@ -432,6 +434,54 @@ def tle_cases(m):
         yield label + ")", call, None
 
 
+class Lines:
+    """Anything with line1 and line2 attributes, of any type."""
+
+    def __init__(self, line1, line2):
+        self.line1, self.line2 = line1, line2
+
+
+def sgp4_cases(m):
+    from orbalis.propagators.analytical.sgp4 import SGP4
+    from orbalis.propagators.analytical.sgp4.tle import TLE
+
+    r = m.r
+    digits = "0123456789 .-+"
+    real = SGP4(TLE(*ISS))
+
+    def mutate(text):
+        chars = list(text)
+        for _ in range(r.randrange(1, 4)):
+            chars[r.randrange(len(chars))] = r.choice(digits)
+        return "".join(chars)
+
+    def build(source, kwargs):
+        sat = SGP4(source, **kwargs)
+        return sat.epoch, sat.is_deep_space, sat.propagate_minutes(np.linspace(-1e3, 1e4, 7))
+
+    while True:
+        k = r.random()
+        if k < 0.5:
+            lines = [mutate(ISS[0]) if m.chance(0.5) else ISS[0], mutate(ISS[1])]
+            source = TLE(*lines) if m.chance(0.7) else Lines(*lines)
+            kwargs = {}
+            if m.chance(0.3):
+                kwargs["gravity"] = r.choice(["wgs72", "wgs72old", "wgs84", "WGS84", "", 1])
+            if m.chance(0.3):
+                kwargs["opsmode"] = r.choice(["i", "a", "x", "", None])
+            yield (
+                f"SGP4({type(source).__name__}, {sorted(kwargs)})",
+                partial(build, source, kwargs),
+                None,
+            )
+        elif k < 0.6:
+            source = Lines(*[r.choice([None, 1, b"x", ISS[0][:20], "", ISS[0]]) for _ in range(2)])
+            yield "SGP4(odd lines)", partial(build, source, {}), None
+        else:
+            times, label = m.argument("array")
+            yield f"propagate_minutes({label})", partial(real.propagate_minutes, times), None
+
+
 @lru_cache
 def times(n):
     from orbalis.time.time import Time
@@ -599,6 +649,7 @@ def run(target, seed, seconds):
     makers = {
         "ellipsoid": ellipsoid_cases,
         "tle": tle_cases,
+        "sgp4": sgp4_cases,
         "state": state_cases,
         "state_vector": state_vector_cases,
     }

@@ -18,6 +18,7 @@ import pytest
 from orbalis._testing import ArrayLike
 from orbalis.frames.frames import GCRF, ITRF
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+from orbalis.propagators.analytical.sgp4 import SGP4
 from orbalis.propagators.analytical.sgp4.tle import TLE
 from orbalis.satellite.satellite import Satellite, State, StateVector, __pyx_unpickle_State
 from orbalis.time.time import Time
@@ -40,6 +41,10 @@ ISS = (
     "1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927",
     "2 25544  51.6416 247.4627 0006703 130.5360 325.0288 15.72125391563537",
 )
+ISS_TLE = TLE(*ISS)
+ISS_SGP4 = SGP4(ISS_TLE)
+BAD_LINE2 = ISS[1][:8] + "x" + ISS[1][9:]  # an inclination that does not read as a number
+MINUTES = np.linspace(-100.0, 1000.0, 20)
 SV = StateVector(T2, R2, V2)
 OTHER_SV = StateVector(T2, R2.copy(), V2.copy())
 
@@ -155,6 +160,16 @@ OPERATIONS = {
     "TLE() non-ASCII": (lambda: swallow(TLE, ISS[0][:30] + "é" + ISS[0][31:], ISS[1]), ISS),
     "TLE() wrong arguments": (lambda: swallow(TLE, ISS[0]), ISS),
     "TLE() wrong type": (lambda: swallow(TLE, 1, ISS[1]), ISS),
+    # SGP4
+    "SGP4()": (lambda: SGP4(TLE(*ISS)), ISS),
+    "SGP4() refused element": (lambda: swallow(SGP4, TLE(ISS[0], BAD_LINE2)), ISS),
+    "SGP4() wrong option": (lambda: swallow(SGP4, ISS_TLE, gravity="x"), (ISS_TLE,)),
+    "SGP4.propagate_minutes": (lambda: ISS_SGP4.propagate_minutes(MINUTES), (MINUTES,)),
+    "SGP4.propagate_minutes poisoned": (
+        lambda: swallow(ISS_SGP4.propagate_minutes, POISONED_COLUMN),
+        (POISONED_COLUMN,),
+    ),
+    "SGP4.propagate": (lambda: ISS_SGP4.propagate(T2, errors=True), (T2,)),
     # State and its pickled form
     "State()": (lambda: State(), ()),
     "State.__setstate__": (lambda: setstate((GCRF, T2)), (T2,)),
