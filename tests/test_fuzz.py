@@ -166,7 +166,9 @@ DTYPES = [
 ]  # fmt: skip
 SPECIAL = [0.0, -0.0, 1.0, -1.0, math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, 1e-300,
            math.pi / 2, -math.pi / 2, math.pi, 6378137.0, 1e7, 3e-5]  # fmt: skip
-ODD_EXTENTS = [0, 1, 2, 3, 3, 4, -1, np.int64(-2), Index(-5), Index(3), np.int64(3), 2**31,
+# 2**20 claims far more rows than the items hold, yet stays cheap to allocate (a sanitizer's
+# allocator touches every page it hands out); 2**62 and 2**63 cannot be allocated at all.
+ODD_EXTENTS = [0, 1, 2, 3, 3, 4, -1, np.int64(-2), Index(-5), Index(3), np.int64(3), 2**20,
                2**62, 2**63, "3", 3.0, None, BadIndex(), True]  # fmt: skip
 ODD_NDIMS = [0, 1, 2, 3, 4, -1, 2**31, 2**63, np.int64(2), Index(1), "2", 2.0, None, BadIndex(),
              True, Boom("ndim")]  # fmt: skip
