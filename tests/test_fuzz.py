@@ -58,7 +58,7 @@ def test_fuzz(target, record_property):
     lines = proc.stdout.splitlines()
     cases = next((int(x.split()[1]) for x in reversed(lines) if x.startswith("cases ")), None)
     record_property("fuzz cases", cases)
-    problems = [x for x in lines if x.startswith(("SYSTEMERROR", "MISMATCH"))]
+    problems = [x for x in lines if x.startswith(("SYSTEMERROR", "MISMATCH", "BROKEN"))]
     assert proc.returncode == 0 and not problems, (
         f"{target} (seed {SEED}) exited with {proc.returncode}\n"
         + "\n".join(problems[:20])
@@ -75,6 +75,10 @@ def test_fuzz(target, record_property):
 
 class Boom(Exception):
     """Raised by the poisoned elements; a call either lets it through or refuses the input."""
+
+
+class Broken(Exception):
+    """Raised by a case whose call succeeded but left an object breaking its invariants."""
 
 
 class BadFloat:
@@ -528,6 +532,8 @@ def state_cases(m):
 
     def setstate_on_sv(sv, state):
         State.__setstate__(sv, state)
+        if sv.time is None or sv.time.size != sv.r.shape[0]:
+            raise Broken(f"the state vector of {sv.r.shape[0]} rows now has time {sv.time!r}")
         return sv.time, sv.r, sv == sv, repr(sv), sv.to_frame("ITRF").r
 
     def round_trip(s):
@@ -666,6 +672,9 @@ def run(target, seed, seconds):
         got = outcome(call)
         if isinstance(got, SystemError):
             print(f"SYSTEMERROR case {count} {label}: {got!r}")
+            problems += 1
+        elif isinstance(got, Broken):
+            print(f"BROKEN case {count} {label}: {got}")
             problems += 1
         elif reference is not None:
             expected = outcome(reference)
