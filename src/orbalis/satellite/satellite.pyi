@@ -41,7 +41,10 @@ class StateVector(State):
     converts to another frame."""
 
     def __new__(
-        cls, time: Any, r: NDArray[numpy.float64] | None, v: NDArray[numpy.float64] | None,
+        cls,
+        time: Any,
+        r: NDArray[numpy.float64] | None,
+        v: NDArray[numpy.float64] | None,
         frame: Frame | str | None = "GCRF",
     ) -> StateVector: ...
     @property

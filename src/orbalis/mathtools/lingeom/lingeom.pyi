@@ -2,6 +2,4 @@
 
 from typing import Any
 
-import numpy
-
 __pyx_capi__: dict[str, Any]

@@ -2,8 +2,6 @@
 
 from typing import Any
 
-import numpy
-
 from orbalis.time.time import Time
 
 class TLE:
