@@ -260,6 +260,10 @@ def test_integers_take_the_scalar_path(value):
     assert E.pos_from_lla(value, value, value).tobytes() == E.pos_from_lla(1.0, 1.0, 1.0).tobytes()
 
 
+def _shapes(args):
+    return "-".join("x".join(map(str, a.shape)) or "0d" for a in args if hasattr(a, "shape"))
+
+
 SHAPE_ERRORS = [
     ("pos_from_lla", (np.zeros(2), np.zeros(3), np.zeros(2)), AssertionError),
     ("pos_from_lla", (np.zeros(2), np.zeros((2, 1)), np.zeros(2)), AssertionError),
@@ -282,10 +286,7 @@ SHAPE_ERRORS = [
 @pytest.mark.parametrize(
     "name, args, error",
     SHAPE_ERRORS,
-    ids=[
-        f"{name}-{'-'.join('x'.join(map(str, a.shape)) or '0d' for a in args[:3] if hasattr(a, 'shape'))}"
-        for name, args, _ in SHAPE_ERRORS
-    ],
+    ids=[f"{name}-{_shapes(args)}" for name, args, _ in SHAPE_ERRORS],
 )
 def test_plain_arrays_and_array_likes_fail_the_same_checks(name, args, error):
     # Plain ndarrays are checked from their fields, anything else through ndim and shape:
