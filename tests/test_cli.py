@@ -358,3 +358,13 @@ def test_convert_keeps_quoted_fields_blank_lines_and_line_numbers():
     rows = list(csv.reader(io.StringIO(out)))
     assert rows[1][0] == "Paris, FR" and rows[2][0] == "two\nlines"
     assert [float(v) for v in rows[2][4:]] == [0.0, 0.0, 0.0]
+
+
+def test_convert_takes_its_file_after_the_options(tmp_path):
+    path = tmp_path / "sites.csv"
+    path.write_text("lat,lon,alt\n0.5,0.25,100\n")
+    before = orbalis("convert", "geodetic2ecef", str(path), "--rad").stdout
+    after = orbalis("convert", "geodetic2ecef", "--rad", str(path)).stdout
+    assert before == after and before.count("\n") == 2
+    proc = orbalis("convert", "geodetic2ecef", str(path), str(path), check=False)
+    assert proc.returncode == 2 and "unrecognized arguments" in proc.stderr

@@ -74,7 +74,14 @@ def _quiet_stdout() -> None:
 def main(argv: list[str] | None = None) -> int:
     """Run the command line with `argv` (default ``sys.argv[1:]``); returns the exit status."""
     parser = build_parser()
-    args = parser.parse_args(argv)
+    args, extra = parser.parse_known_args(argv)
+    # argparse fills an optional positional from the first run of positionals only, so
+    # `convert DIRECTION --rad FILE` would leave FILE over: it is taken here instead.
+    late = getattr(args, "late_positional", None)
+    if late and len(extra) == 1 and not extra[0].startswith("-") and getattr(args, late) == "-":
+        setattr(args, late, extra.pop())
+    if extra:
+        parser.error(f"unrecognized arguments: {' '.join(extra)}")
     try:
         status = args.run(args)
         sys.stdout.flush()

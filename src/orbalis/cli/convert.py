@@ -86,7 +86,7 @@ def add_parser(subparsers, name):
     )
     parser.add_argument("--a", type=float, metavar="METRES", help="semi-major axis, with --f")
     parser.add_argument("--f", type=float, metavar="FLATTENING", help="flattening, with --a")
-    parser.set_defaults(run=run)
+    parser.set_defaults(run=run, late_positional="file")
 
 
 def _ellipsoid(args):
