@@ -5,7 +5,8 @@ Rows, each in microseconds per operation (best of five rounds), measured in one 
 - construction of a ``StateVector`` (which also applies ``Time`` to its time), against the same
   epochs passed through ``Time`` alone, a pure-Python holder doing the same checks with
   ``numpy.asarray``, and astropy's ``CartesianRepresentation`` with a
-  ``CartesianDifferential`` built without copying;
+  ``CartesianDifferential`` built without copying; once more over arrays that no other state
+  vector views, which also pays for the weak references that stop NumPy from resizing them;
 - reading ``r`` (a new array over the same memory) against ``numpy.asarray`` of a memoryview;
 - equality of two equal state vectors;
 - ``to_frame`` to the own frame (no transformation) and to ITRF, against the frames module's
@@ -56,10 +57,15 @@ def main(n):
     sv = StateVector(t, r, v)
     twin = StateVector(t, r.copy(), v.copy())
     mv = memoryview(r)
+    r_alone, v_alone = r.copy(), v.copy()
 
     rows = [
         ("StateVector(time, r, v)", us_per_call(lambda: StateVector(t, r, v))),
         ("StateVector(time, r, v, GCRF)", us_per_call(lambda: StateVector(t, r, v, GCRF))),
+        (
+            "StateVector(...) on arrays no state vector views",
+            us_per_call(lambda: StateVector(t, r_alone, v_alone)),
+        ),
         ("Time(time) alone", us_per_call(lambda: Time(t))),
         ("pure-Python holder", us_per_call(lambda: PythonStateVector(t, r, v))),
     ]

@@ -234,3 +234,68 @@ def test_array_kernel_result_is_owned_by_the_record():
 def test_array_kernels_refuse_rows_shorter_than_three(name):
     with pytest.raises(ValueError, match="second extent 2"):
         kernel(name)(view_of(np.ones((5, 2))))
+
+
+# The array kernels call `numpy.zeros` through the module's global `numpy`, which code can
+# rebind. Each case rebinds it to a namespace whose zeros() returns something else and
+# prints one labelled line: the kernel must refuse the result instead of writing past it.
+REBOUND_NUMPY = """
+import ctypes, types
+import numpy as np
+from orbalis.mathtools.lingeom import lingeom
+
+class ArrayView(ctypes.Structure):
+    _fields_ = [("owner", ctypes.c_void_p), ("data", ctypes.c_void_p),
+                ("shape", ctypes.c_ssize_t * 8), ("strides", ctypes.c_ssize_t * 8),
+                ("suboffsets", ctypes.c_ssize_t * 8)]
+
+get_name = ctypes.pythonapi.PyCapsule_GetName
+get_name.restype, get_name.argtypes = ctypes.c_char_p, [ctypes.py_object]
+get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+get_pointer.restype, get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+
+def kernel(name):
+    capsule = lingeom.__pyx_capi__[name]
+    address = get_pointer(capsule, get_name(capsule))
+    return ctypes.PYFUNCTYPE(ArrayView, ArrayView)(address)
+
+rows = np.ones((4096, 3))
+view = ArrayView(data=rows.ctypes.data)
+view.shape[:2], view.strides[:2], view.suboffsets[:2] = rows.shape, rows.strides, (-1, -1)
+
+cases = {
+    "short": lambda shape, dtype: np.zeros(1, dtype),
+    "short-rows": lambda shape, dtype: np.zeros((1,) + tuple(shape)[1:], dtype),
+    "narrow": lambda shape, dtype: np.zeros(tuple(shape)[:1] + (2,) * (len(shape) - 1), dtype),
+    "float32": lambda shape, dtype: np.zeros(shape, np.float32),
+    "read-only": lambda shape, dtype: np.broadcast_to(np.zeros(1), shape),
+    "list": lambda shape, dtype: [0.0] * shape[0],
+}
+for name in ("norm_array", "normalize_array"):
+    for case, zeros in cases.items():
+        lingeom.numpy = types.SimpleNamespace(zeros=zeros, double=np.double)
+        try:
+            kernel(name)(view)
+            outcome = "accepted"
+        except ValueError as error:
+            outcome = "ValueError" + (" naming the lengths" if "4096" in str(error) else "")
+        print(name, case, outcome, flush=True)
+lingeom.numpy = np
+print("ok", kernel("norm_array")(view).shape[0])
+"""
+
+
+def test_array_kernels_check_what_a_rebound_numpy_returns(python_subprocess):
+    lines = python_subprocess(REBOUND_NUMPY, check=False).stdout.splitlines()
+    lengths, refused = "ValueError naming the lengths", "ValueError"
+    outcomes = {  # case: (norm_array, normalize_array); "narrow" is (n,) for norm_array
+        "short": (lengths, refused),  # 1-D where normalize_array needs 2-D
+        "short-rows": (lengths, lengths),
+        "narrow": ("accepted", refused),
+        "float32": (refused, refused),
+        "read-only": (refused, refused),
+        "list": (refused, refused),
+    }
+    want = [f"norm_array {case} {pair[0]}" for case, pair in outcomes.items()]
+    want += [f"normalize_array {case} {pair[1]}" for case, pair in outcomes.items()]
+    assert lines == want + ["ok 4096"]

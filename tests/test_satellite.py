@@ -24,6 +24,13 @@ def test_public_attributes_and_types():
     assert State.__base__ is object and Satellite.__base__ is object
     assert State.__doc__ is None and StateVector.__doc__ is None
     assert Satellite.__doc__ == "Satellite() -> None"
+    # the types are documented in the module docstring instead
+    doc = satellite_module.__doc__
+    for heading in ("State\n", 'StateVector(time, r, v, frame="GCRF")\n', "Satellite()\n"):
+        assert f"\n{heading}" in doc
+
+
+HEAPTYPE, IMMUTABLETYPE = 1 << 9, 1 << 8
 
 
 @pytest.mark.parametrize("cls", [State, StateVector, Satellite])
@@ -31,7 +38,26 @@ def test_type_names_and_flags(cls):
     assert cls.__module__ == "orbalis.satellite.satellite"
     assert cls.__qualname__ == cls.__name__
     assert "__dict__" not in dir(cls) and "__weakref__" not in dir(cls)
-    assert issubclass(type("Sub", (cls,), {}), cls)  # subclassable from Python
+    assert cls.__flags__ & HEAPTYPE and cls.__flags__ & IMMUTABLETYPE
+    with pytest.raises(TypeError, match="immutable"):
+        cls.__repr__ = object.__repr__
+    sub = type("Sub", (cls,), {})
+    assert issubclass(sub, cls)  # subclassable from Python, and the subclass is mutable
+    sub.extra = 1
+    # instances own their type and report it to the collector once
+    arrays = np.zeros((1, 3)), np.zeros((1, 3))
+    instance = sub(Time("2024"), *arrays) if cls is StateVector else sub.__new__(sub)
+    assert [x for x in gc.get_referents(instance) if x is sub] == [sub]
+
+
+def test_method_descriptor_owns_its_type_and_is_not_instantiable():
+    method = StateVector.to_frame
+    assert method.__objclass__ is StateVector
+    assert any(x is StateVector for x in gc.get_referents(method))
+    with pytest.raises(TypeError, match="cannot create"):
+        type(method)()
+    with pytest.raises(TypeError):
+        type(method).__repr__ = object.__repr__
 
 
 def test_second_initialisation_is_refused(python_subprocess):

@@ -142,6 +142,25 @@ def test_setstate_checks_item_types_in_order():
     assert t.a == 1
 
 
+class TaggedVector(StateVector):
+    def __setstate__(self, state):
+        State.__setstate__(self, state)
+
+
+@pytest.mark.parametrize(
+    "apply",
+    [lambda sv, st: State.__setstate__(sv, st), lambda sv, st: sv.__setstate__(st)],
+    ids=["State.__setstate__", "subclass-delegating"],
+)
+def test_a_state_tuple_is_not_applied_to_a_state_vector(apply):
+    sv = TaggedVector(T, np.zeros((2, 3)), np.zeros((2, 3)))
+    frame, time = sv.frame, sv.time
+    one_epoch = Time("2024-01-01")  # would leave 2 rows with a time of size 1
+    with pytest.raises(TypeError, match="TaggedVector"):
+        apply(sv, (ITRF, one_epoch))
+    assert sv.frame is frame and sv.time is time
+
+
 def test_cycle_through_a_state_is_collected():
     frame = LocalFrame()  # a Frame subclass instance is accepted
     s = state(frame, None, Tagged)

@@ -107,11 +107,10 @@ def test_construction_by_position_and_keyword():
         (lambda sv: setattr(sv, "time", None), AttributeError),
         (lambda sv: delattr(sv, "frame"), AttributeError),
         (lambda sv: delattr(sv, "time"), AttributeError),
-        # __getattr__ takes one exact str; a str subclass never reaches the frames service
+        # __getattr__ called directly takes one str
         (lambda sv: sv.__getattr__(), TypeError),
         (lambda sv: sv.__getattr__(1), TypeError),
-        (lambda sv: sv.__getattr__(Name("ITRF")), TypeError),
-        (lambda sv: getattr(sv, Name("ITRF")), TypeError),
+        (lambda sv: sv.__getattr__(b"ITRF"), TypeError),
     ],
 )
 def test_misuse_raises(call, error):
@@ -170,6 +169,48 @@ def test_shape_assertions_release_the_arrays(r_shape, v_shape, n_time):
         StateVector(epochs(n_time), r, v)
     assert raised.value.args == ()
     assert [sys.getrefcount(a) for a in arrays] == before
+
+
+class Refusing:
+    def __eq__(self, other):
+        raise ZeroDivisionError("size compared")
+
+
+@pytest.mark.parametrize(
+    "size, error",
+    [
+        (np.int64(2), None),
+        (2.0, None),
+        (True, AssertionError),  # == 1
+        (np.int64(3), AssertionError),
+        (2**70, AssertionError),
+        (-(2**70), AssertionError),
+        (Refusing(), ZeroDivisionError),
+    ],
+    ids=["numpy-int", "float", "bool", "numpy-int-differs", "huge", "huge-negative", "raises"],
+)
+def test_time_size_is_compared_as_a_python_object(monkeypatch, size, error):
+    monkeypatch.setattr(Time, "size", property(lambda self: size))
+    if error is None:
+        assert StateVector(epochs(2), *rv(2)).time.size is size
+    else:
+        with pytest.raises(error):
+            StateVector(epochs(2), *rv(2))
+
+
+def test_construction_of_subclasses_runs_their_new_and_init():
+    class Init(StateVector):
+        def __init__(self, time, r, v, frame="GCRF"):
+            self.tag = frame
+
+    class New(StateVector):
+        def __new__(cls, n):
+            return super().__new__(cls, epochs(n), *rv(n))
+
+    assert Init(epochs(2), *rv(2), frame="ITRF").tag == "ITRF"
+    assert type(New(3)) is New and New(3).r.shape == (3, 3)
+    direct = StateVector.__new__(StateVector, epochs(2), *rv(2), frame="ITRF")
+    assert type(direct) is StateVector and direct.frame is ITRF
 
 
 # --- views --------------------------------------------------------------------------------
@@ -360,18 +401,32 @@ def test_conversion_with_the_frames_service():
 # --- attribute fallback ---------------------------------------------------------------------
 
 
+class Shouting(str):
+    """A str subclass whose own methods would change a lookup that used them."""
+
+    def __eq__(self, other):
+        return str.__eq__(self.upper(), other)
+
+    def __hash__(self):
+        return hash(self.upper())
+
+
+@pytest.mark.parametrize("kind", [str, Name, Shouting], ids=["str", "str-subclass", "odd-eq"])
 @pytest.mark.parametrize("cls", [StateVector, Sub])
-def test_frame_name_attributes_convert_asking_the_frames_service_once(monkeypatch, cls):
+def test_frame_name_attributes_convert_asking_the_frames_service_once(monkeypatch, cls, kind):
     asked = []
     is_frame = Frame.is_frame
     monkeypatch.setattr(Frame, "is_frame", staticmethod(lambda n: asked.append(n) or is_frame(n)))
     frame = RecordingFrame()
     sv = cls(epochs(2), *rv(2), frame)
-    assert not hasattr(sv, "nothing")
+    assert not hasattr(sv, kind("nothing"))
+    assert getattr(sv, kind("itrf"), "absent") == "absent"  # the plain text, not its upper()
     for name in ("GCRF", "ITRF", "TEME"):
-        out = getattr(sv, name)
+        out = getattr(sv, kind(name))
         assert type(out) is StateVector and out.frame is Frame[name]
-    assert asked == ["nothing", "GCRF", "ITRF", "TEME"] and len(frame.calls) == 3
+    # a str subclass reaches the frames service as the plain str of the same text
+    assert asked == ["nothing", "itrf", "GCRF", "ITRF", "TEME"] and len(frame.calls) == 3
+    assert all(type(name) is str for name in asked)
     with pytest.raises(AttributeError):
         sv.__getattribute__("ITRF")  # normal lookup only
     assert sv.__getattribute__("frame") is frame
@@ -447,3 +502,99 @@ def test_arrays_and_conversions_do_not_keep_the_source_alive():
     assert same.r.base is r and a.base is r
     same.r[0, 0] = 4.5
     assert r[0, 0] == 4.5 == a[0, 0]
+
+
+# Each case builds a garbage cycle through a state vector that views a buffer, collects it,
+# and prints one labelled line; a crash cuts the output short at the failing case.
+GC_WITH_EXPORTERS = """
+import gc, weakref
+import numpy as np
+from orbalis.satellite.satellite import StateVector
+from orbalis.time.time import Time
+
+class SV(StateVector):
+    pass
+
+class Arr(np.ndarray):
+    pass
+
+def report(case, ok):
+    print(case, "ok" if ok else "FAILED", flush=True)
+
+t = Time(2460000.5, format="jd")
+
+# a memoryview exporter referenced only by a state vector in a cycle
+mv = memoryview(bytearray(24)).cast("d", (1, 3))
+sv = SV(t, mv, np.ones((1, 3))); sv.me = sv
+del mv, sv; gc.collect()
+report("memoryview-exporter", True)
+
+# the export on the memoryview is released exactly once, with the state vector
+store = bytearray(48)
+mv = memoryview(store).cast("d", (2, 3))
+sv = SV(t, mv[:1], mv[1:]); sv.me = sv
+alive = weakref.ref(sv)
+del mv, sv; gc.collect()
+store.extend(b"x")  # BufferError while any export remains
+report("memoryview-released", alive() is None)
+
+# a cycle through a NumPy exporter: an ndarray subclass instance holding the state vector
+a = np.ones((1, 3)).view(Arr)
+sv = SV(t, a, np.ones((1, 3))); a.sv = sv
+alive = weakref.ref(sv), weakref.ref(a)
+del a, sv; gc.collect()
+report("ndarray-cycle", all(ref() is None for ref in alive))
+"""
+
+
+def test_gc_of_cycles_through_buffer_exporters(python_subprocess):
+    lines = python_subprocess(GC_WITH_EXPORTERS, check=False).stdout.splitlines()
+    expected = ["memoryview-exporter", "memoryview-released", "ndarray-cycle"]
+    assert lines == [f"{case} ok" for case in expected]
+
+
+def owner_and_pair(kind):
+    """(the array owning the data, r, v) for exporters of several layouts."""
+    if kind == "owners":
+        r, v = rv(3)
+        return r, r, v
+    big = np.arange(36.0).reshape(3, 12).copy()
+    if kind == "column-slices":
+        return big, big[:, :3], big[:, 6:9]
+    if kind == "reshaped-view":
+        return big, big.reshape(12, 3)[::4], big.reshape(12, 3)[1::4]
+    f = np.asfortranarray(big[:, :6])
+    return f, f[:, :3], f[:, 3:]
+
+
+@pytest.mark.parametrize("kind", ["owners", "column-slices", "reshaped-view", "fortran"])
+def test_numpy_memory_cannot_be_reallocated_under_a_state_vector(kind):
+    owner, r, v = owner_and_pair(kind)
+    data = owner.__array_interface__["data"][0]
+    sv = StateVector(epochs(3), r, v)
+    expected = sv.r.copy()
+    for shape in ((1000, owner.shape[1]), (1, 1)):
+        with pytest.raises(ValueError, match="cannot resize"):
+            owner.resize(shape, refcheck=False)
+    assert owner.__array_interface__["data"][0] == data
+    np.testing.assert_array_equal(sv.r, expected)
+    del sv
+    assert weakref.getweakrefcount(owner) == 0  # released with the state vector
+    with pytest.raises(AssertionError):  # a failed construction releases its pins too
+        StateVector(epochs(4), r, v)
+    assert weakref.getweakrefcount(owner) == 0
+    owner.resize((1000, owner.shape[1]), refcheck=False)
+    assert owner.shape[0] == 1000
+
+
+def test_exporters_other_than_numpy_are_not_resizable_while_viewed():
+    import array
+
+    store = array.array("d", bytes(48))
+    mv = memoryview(store).cast("B").cast("d", (2, 3))
+    sv = StateVector(epochs(1), mv[:1], mv[1:])
+    del mv
+    with pytest.raises(BufferError):
+        store.extend([1.0])
+    del sv
+    store.extend([1.0])

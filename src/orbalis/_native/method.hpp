@@ -4,7 +4,9 @@
 // the orbalis types publish theirs (strings such as "ndarray[double]"). This descriptor
 // type is a small stand-in: it is called through vectorcall with `self` as the first
 // argument, so `obj.method(...)` costs no bound-method allocation, and it exposes
-// `__name__`, `__qualname__`, `__doc__`, `__annotations__` and `__objclass__`.
+// `__name__`, `__qualname__`, `__doc__`, `__annotations__` and `__objclass__`. Like the
+// interpreter's own method descriptors, each owns a reference to its owning type and
+// visits it, so that a heap type and the descriptors in its dict form a collectable cycle.
 #pragma once
 
 #include "pyref.hpp"
@@ -31,7 +33,7 @@ struct AnnotatedMethodDef {
 struct AnnotatedMethod {
     PyObject_HEAD
     vectorcallfunc vectorcall;
-    PyTypeObject* owner;  // borrowed: the owning type keeps this descriptor in its dict
+    PyTypeObject* owner;  // owned; set once, released at deallocation
     MethodImpl impl;
     PyObject* name;
     PyObject* qualname;
@@ -69,10 +71,14 @@ inline PyObject* annotated_method_repr(PyObject* self) {
 inline int annotated_method_traverse(PyObject* self, visitproc visit, void* arg) {
     auto* m = reinterpret_cast<AnnotatedMethod*>(self);
     Py_VISIT(Py_TYPE(self));
+    Py_VISIT(m->owner);
     Py_VISIT(m->annotations);
     return 0;
 }
 
+// The owner stays until deallocation, since every call needs it; the type's own clear
+// (which empties its dict) breaks a cycle through it. The annotations dict is mutable
+// and could refer back to the descriptor, so it is cleared.
 inline int annotated_method_clear(PyObject* self) {
     Py_CLEAR(reinterpret_cast<AnnotatedMethod*>(self)->annotations);
     return 0;
@@ -86,6 +92,7 @@ inline void annotated_method_dealloc(PyObject* self) {
     Py_XDECREF(m->qualname);
     Py_XDECREF(m->doc);
     Py_XDECREF(m->annotations);
+    Py_XDECREF(m->owner);
     tp->tp_free(self);
     Py_DECREF(tp);
 }
@@ -94,7 +101,9 @@ inline PyObject* annotated_method_objclass(PyObject* self, void*) {
     return Py_NewRef(reinterpret_cast<PyObject*>(reinterpret_cast<AnnotatedMethod*>(self)->owner));
 }
 
-// Creates the descriptor type; each extension module makes its own once at import.
+// Creates the descriptor type; each extension module makes its own once at import. It
+// cannot be instantiated from Python (a descriptor is only made by add_annotated_methods)
+// and its attributes cannot be replaced.
 inline PyTypeObject* make_annotated_method_type(const char* qualified_name) {
     static PyMemberDef members[] = {
         {"__vectorcalloffset__", T_PYSSIZET, offsetof(AnnotatedMethod, vectorcall), READONLY,
@@ -122,7 +131,8 @@ inline PyTypeObject* make_annotated_method_type(const char* qualified_name) {
     };
     PyType_Spec spec = {qualified_name, sizeof(AnnotatedMethod), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-                            Py_TPFLAGS_METHOD_DESCRIPTOR,
+                            Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_IMMUTABLETYPE |
+                            Py_TPFLAGS_DISALLOW_INSTANTIATION,
                         slots};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
 }
@@ -135,13 +145,12 @@ inline int add_annotated_methods(PyTypeObject* descr_type, PyTypeObject* owner,
         if (!descr) return -1;
         auto* m = reinterpret_cast<AnnotatedMethod*>(descr.get());
         m->vectorcall = annotated_method_vectorcall;
+        Py_INCREF(owner);
         m->owner = owner;
         m->impl = def->impl;
         m->name = PyUnicode_FromString(def->name);
-        m->qualname = PyUnicode_FromFormat("%s.%s", owner->tp_name, def->name);
-        if (const char* dot = std::strrchr(owner->tp_name, '.')) {
-            Py_XSETREF(m->qualname, PyUnicode_FromFormat("%s.%s", dot + 1, def->name));
-        }
+        const char* dot = std::strrchr(owner->tp_name, '.');
+        m->qualname = PyUnicode_FromFormat("%s.%s", dot ? dot + 1 : owner->tp_name, def->name);
         m->doc = def->doc ? PyUnicode_FromString(def->doc) : Py_NewRef(Py_None);
         m->annotations = PyDict_New();
         if (!m->name || !m->qualname || !m->doc || !m->annotations) return -1;

@@ -1,16 +1,21 @@
-// Owned references and small error helpers shared by every orbalis extension module.
+// Owned references and the small helpers shared by every orbalis extension module:
+// imports, argument binding, traceback entries, the pickling refusal, compile-time
+// qualified names and the module definition.
 //
 // A raw `PyObject*` is always borrowed. An owned reference lives in a `Ref`, which
 // replaces the manual Py_DECREF ladders of C extension code: it is move-only, and the
 // names of its constructors and accessors (`steal`, `borrow`, `release`) say at every
-// call who owns what. Nothing here throws; errors follow the C API convention (NULL or
-// -1 with a Python exception set).
+// call who owns what. An object slot of an extension type is a raw pointer that owns its
+// reference and is replaced with Py_XSETREF. Nothing here throws; errors follow the C API
+// convention (NULL or -1 with a Python exception set).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <frameobject.h>
 
+#include <array>
+#include <cstddef>
 #include <utility>
 
 namespace orbalis::py {
@@ -95,16 +100,15 @@ inline void add_traceback(const char* funcname, const char* filename, int lineno
     if (tb && value) PyException_SetTraceback(value, tb);
     Ref globals = Ref::steal(PyDict_New());
     Ref code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(filename, funcname, lineno)));
-    PyFrameObject* frame = nullptr;
+    Ref frame;
     if (globals && code)
-        frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code.get()),
-                            globals.get(), nullptr);
+        frame = Ref::steal(reinterpret_cast<PyObject*>(
+            PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code.get()),
+                        globals.get(), nullptr)));
     // Restoring drops any error of the calls above: losing the extra entry is better
     // than losing the original error.
     PyErr_Restore(type, value, tb);
-    if (!frame) return;
-    PyTraceBack_Here(frame);
-    Py_DECREF(frame);
+    if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.get()));
 }
 
 // Binds positional and keyword arguments to the parameter names `names[0..total)`, the
@@ -116,9 +120,9 @@ inline int bind_arguments(const char* fname, PyObject* const* args, Py_ssize_t n
                           PyObject* kwnames, const char* const* names, Py_ssize_t required,
                           Py_ssize_t total, PyObject** out) {
     if (nargs > total) {
-        PyErr_Format(PyExc_TypeError, "%s() takes %s %zd positional argument%s (%zd given)",
-                     fname, required == total ? "exactly" : "at most", total,
-                     total == 1 ? "" : "s", nargs);
+        PyErr_Format(PyExc_TypeError, "%s() takes %s %zd positional argument%s (%zd given)", fname,
+                     required == total ? "exactly" : "at most", total, total == 1 ? "" : "s",
+                     nargs);
         return -1;
     }
     for (Py_ssize_t i = 0; i < total; ++i) out[i] = i < nargs ? args[i] : nullptr;
@@ -158,11 +162,11 @@ inline int bind_arguments(const char* fname, PyObject* args, PyObject* kwargs,
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
     if (nkw == 0)
-        return bind_arguments(fname, reinterpret_cast<PyTupleObject*>(args)->ob_item, nargs, nullptr, names, required,
-                              total, out);
+        return bind_arguments(fname, reinterpret_cast<PyTupleObject*>(args)->ob_item, nargs,
+                              nullptr, names, required, total, out);
     if (nargs + nkw > 16) {
-        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd arguments (%zd given)", fname,
-                     total, nargs + nkw);
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zd arguments (%zd given)", fname, total,
+                     nargs + nkw);
         return -1;
     }
     PyObject* flat[16];
@@ -189,14 +193,37 @@ inline PyObject* refuse_reduce(PyObject*, PyObject*) {
     return nullptr;
 }
 
-// Method table entries: `__reduce__()` and `__setstate__(__pyx_state)` that always raise.
-#define ORBALIS_REFUSE_PICKLING_METHODS                                                 \
-    {"__reduce__", reinterpret_cast<PyCFunction>(orbalis::py::refuse_reduce),          \
-     METH_NOARGS, nullptr},                                                             \
-    {                                                                                   \
-        "__setstate__", reinterpret_cast<PyCFunction>(orbalis::py::refuse_reduce), METH_O, \
-            nullptr                                                                     \
+// Method table entries `__reduce__()` and `__setstate__(state)` that always raise; a type
+// that refuses pickling lists both: `py::kRefuseReduce, py::kRefuseSetstate,`.
+inline constexpr PyMethodDef kRefuseReduce = {"__reduce__", refuse_reduce, METH_NOARGS, nullptr};
+inline constexpr PyMethodDef kRefuseSetstate = {"__setstate__", refuse_reduce, METH_O, nullptr};
+
+// A string literal that can be a template argument, so that names are joined at compile
+// time.
+template <std::size_t N>
+struct Literal {
+    char text[N];
+    constexpr Literal(const char (&s)[N]) noexcept {
+        for (std::size_t i = 0; i < N; ++i) text[i] = s[i];
     }
+};
+
+template <Literal Prefix, Literal Leaf>
+struct DottedName {
+    static constexpr auto value = [] {
+        constexpr std::size_t prefix = sizeof(Prefix.text) - 1, leaf = sizeof(Leaf.text) - 1;
+        std::array<char, prefix + 1 + leaf + 1> out{};
+        for (std::size_t i = 0; i < prefix; ++i) out[i] = Prefix.text[i];
+        out[prefix] = '.';
+        for (std::size_t i = 0; i < leaf; ++i) out[prefix + 1 + i] = Leaf.text[i];
+        return out;
+    }();
+};
+
+// "Prefix.Leaf" as a static NUL-terminated string: a module spells its dotted name once
+// and derives the qualified names of its types, methods and exceptions from it.
+template <Literal Prefix, Literal Leaf>
+inline constexpr const char* dotted = DottedName<Prefix, Leaf>::value.data();
 
 // Guards a module against a second initialisation in the same process: creating the
 // module object twice (a re-import after removal from sys.modules, or a subinterpreter)
@@ -228,7 +255,8 @@ PyObject* init_module(const char* name, const char* doc, PyMethodDef* methods = 
         {Py_mod_exec, reinterpret_cast<void*>(Exec)},
         {0, nullptr},
     };
-    static PyModuleDef def = {PyModuleDef_HEAD_INIT, name, doc, 0, methods, slots, nullptr, nullptr, nullptr};
+    static PyModuleDef def = {
+        PyModuleDef_HEAD_INIT, name, doc, 0, methods, slots, nullptr, nullptr, nullptr};
     return PyModuleDef_Init(&def);
 }
 

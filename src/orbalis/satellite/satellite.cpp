@@ -4,16 +4,20 @@
 // through the frames module, and the pickled form of `State`. The time type and the frame
 // classes come from the companion modules orbalis.time.time and orbalis.frames.frames and
 // are bound once, when the module initialises.
-#include "buffer_view.hpp"
 #include "method.hpp"
 #include "pyref.hpp"
 
 #include <numpy/arrayobject.h>
 
+#include "buffer_view.hpp"
+
 namespace orbalis::satellite {
 namespace {
 
+using py::Float64View2D;
 using py::Ref;
+
+constexpr py::Literal kModule = "orbalis.satellite.satellite";
 
 // Layout checksums of State's members "frame time": the leading 28 bits of the string's
 // SHA-256 digest (the one written), and of its SHA-1 and MD5 digests (also accepted).
@@ -23,31 +27,34 @@ constexpr long long kChecksumMd5 = 0xf4e554c;
 constexpr const char* kIncompatibleChecksums =
     "Incompatible checksums (0x%x vs (0x1dc0ed3, 0xe2bddd5, 0xf4e554c) = (frame, time))";
 
-
 // Everything bound at initialisation. The module can only be initialised once per
-// process, so these live (and are never released) for the life of the process.
-struct Bound {
-    bool assertions_enabled = true;
-    PyTypeObject* time_type = nullptr;
-    PyTypeObject* frame_type = nullptr;
-    // Checked at import; afterwards only Frame and frame instances are used.
-    PyObject* frame_classes[3] = {};  // _GCRF, _ITRF, _TEME
-    PyObject* frame_objects[3] = {};  // GCRF, ITRF, TEME
-    PyObject* numpy_all = nullptr;
-    PyObject* unpickle_state = nullptr;
-    PyObject* frame_attribute_error = nullptr;
-    // Interned names.
-    PyObject* s_r = nullptr;
-    PyObject* s_v = nullptr;
-    PyObject* s_size = nullptr;
-    PyObject* s_is_frame = nullptr;
-    PyObject* s_transform_to = nullptr;
-    PyObject* s_to_frame = nullptr;
-    PyObject* s_dict = nullptr;
-    PyObject* s_update = nullptr;
-    PyObject* s_new = nullptr;
-    PyObject* s_gcrf = nullptr;
-} bound;
+// process, so these references live (and are never released) for the life of the process.
+bool g_assertions_enabled = true;
+PyTypeObject* g_state_type = nullptr;
+PyTypeObject* g_state_vector_type = nullptr;
+PyTypeObject* g_satellite_type = nullptr;
+PyTypeObject* g_time_type = nullptr;
+PyTypeObject* g_frame_type = nullptr;
+// Checked at import; afterwards only Frame and frame instances are used.
+PyObject* g_frame_classes[3] = {};  // _GCRF, _ITRF, _TEME
+PyObject* g_frame_objects[3] = {};  // GCRF, ITRF, TEME
+PyObject* g_numpy_all = nullptr;
+PyObject* g_unpickle_state = nullptr;
+PyObject* g_frame_attribute_error = nullptr;
+
+// Interned attribute names.
+struct Names {
+    PyObject* r;
+    PyObject* v;
+    PyObject* size;
+    PyObject* is_frame;
+    PyObject* transform_to;
+    PyObject* to_frame;
+    PyObject* dict;
+    PyObject* update;
+    PyObject* new_;
+    PyObject* gcrf;
+} g_names = {};
 
 struct StateObject {
     PyObject_HEAD
@@ -57,8 +64,8 @@ struct StateObject {
 
 struct StateVectorObject {
     StateObject base;
-    DoubleView2D r;
-    DoubleView2D v;
+    Float64View2D r;
+    Float64View2D v;
 };
 
 struct SatelliteObject {
@@ -66,28 +73,11 @@ struct SatelliteObject {
     PyObject* time;  // whatever Time(value) returned, or None
 };
 
-PyTypeObject StateType = {PyVarObject_HEAD_INIT(nullptr, 0) "orbalis.satellite.satellite.State",
-                          sizeof(StateObject)};
-PyTypeObject StateVectorType = {
-    PyVarObject_HEAD_INIT(nullptr, 0) "orbalis.satellite.satellite.StateVector",
-    sizeof(StateVectorObject)};
-PyTypeObject SatelliteType = {
-    PyVarObject_HEAD_INIT(nullptr, 0) "orbalis.satellite.satellite.Satellite",
-    sizeof(SatelliteObject)};
-
 StateObject* as_state(PyObject* o) { return reinterpret_cast<StateObject*>(o); }
 StateVectorObject* as_sv(PyObject* o) { return reinterpret_cast<StateVectorObject*>(o); }
 SatelliteObject* as_satellite(PyObject* o) { return reinterpret_cast<SatelliteObject*>(o); }
 
-bool is_frame_object(PyObject* o) { return PyObject_TypeCheck(o, bound.frame_type); }
-
-// Stores a new reference in `slot`, dropping the old object only once the slot is
-// consistent, since its destructor may run arbitrary code.
-void replace(PyObject*& slot, PyObject* stolen) {
-    PyObject* old = slot;
-    slot = stolen;
-    Py_XDECREF(old);
-}
+bool is_frame_object(PyObject* o) { return PyObject_TypeCheck(o, g_frame_type); }
 
 // ---------------------------------------------------------------------------------------
 // State
@@ -100,23 +90,28 @@ PyObject* state_new(PyTypeObject* type, PyObject*, PyObject*) {
     return self;
 }
 
+// An instance of a heap type owns a reference to its type: traverse visits it (for a Python
+// subclass too, whose own traverse leaves that to a heap base), and dealloc drops it last.
 int state_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_state(self)->frame);
     Py_VISIT(as_state(self)->time);
     return 0;
 }
 
 int state_clear(PyObject* self) {
-    replace(as_state(self)->frame, Py_NewRef(Py_None));
-    replace(as_state(self)->time, Py_NewRef(Py_None));
+    Py_XSETREF(as_state(self)->frame, Py_NewRef(Py_None));
+    Py_XSETREF(as_state(self)->time, Py_NewRef(Py_None));
     return 0;
 }
 
 void state_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     Py_CLEAR(as_state(self)->frame);
     Py_CLEAR(as_state(self)->time);
-    Py_TYPE(self)->tp_free(self);
+    type->tp_free(self);
+    Py_DECREF(type);
 }
 
 PyObject* state_get_frame(PyObject* self, void*) { return Py_NewRef(as_state(self)->frame); }
@@ -134,42 +129,49 @@ PyObject* state_repr(PyObject* self) {
 // `hasattr(o, "__dict__")` followed by the read: an AttributeError means "absent" (an
 // empty reference and no error), any other error is reported (-1).
 int lookup_instance_dict(PyObject* o, Ref& dict) {
-    dict = Ref::steal(PyObject_GetAttr(o, bound.s_dict));
+    dict = Ref::steal(PyObject_GetAttr(o, g_names.dict));
     if (dict) return 0;
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
     PyErr_Clear();
     return 0;
 }
 
-// Applies a state tuple (frame, time[, instance dict]) to a State.
+// Applies a state tuple (frame, time[, instance dict]) to a State. A state vector is
+// refused: its time must keep matching its rows, which a state tuple knows nothing of.
 int apply_state(PyObject* self, PyObject* state) {
+    if (PyObject_TypeCheck(self, g_state_vector_type)) {
+        PyErr_Format(PyExc_TypeError,
+                     "a State's state cannot be applied to %.200s, whose time must match its "
+                     "rows",
+                     Py_TYPE(self)->tp_name);
+        return -1;
+    }
     const Py_ssize_t n = PyTuple_GET_SIZE(state);
     if (n < 2) {
-        PyErr_Format(PyExc_TypeError,
-                     "State state tuple must hold (frame, time), got %zd item%s", n,
-                     n == 1 ? "" : "s");
+        PyErr_Format(PyExc_TypeError, "State state tuple must hold (frame, time), got %zd item%s",
+                     n, n == 1 ? "" : "s");
         return -1;
     }
     PyObject* frame = PyTuple_GET_ITEM(state, 0);
     if (frame != Py_None && !is_frame_object(frame)) {
         PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(frame)->tp_name,
-                     bound.frame_type->tp_name);
+                     g_frame_type->tp_name);
         return -1;
     }
-    replace(as_state(self)->frame, Py_NewRef(frame));
+    Py_XSETREF(as_state(self)->frame, Py_NewRef(frame));
     PyObject* time = PyTuple_GET_ITEM(state, 1);
-    if (time != Py_None && !PyObject_TypeCheck(time, bound.time_type)) {
+    if (time != Py_None && !PyObject_TypeCheck(time, g_time_type)) {
         PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(time)->tp_name,
-                     bound.time_type->tp_name);
+                     g_time_type->tp_name);
         return -1;
     }
-    replace(as_state(self)->time, Py_NewRef(time));
+    Py_XSETREF(as_state(self)->time, Py_NewRef(time));
     if (n > 2) {
         Ref dict;
         if (lookup_instance_dict(self, dict) < 0) return -1;
         if (dict) {
             Ref done = Ref::steal(
-                PyObject_CallMethodOneArg(dict.get(), bound.s_update, PyTuple_GET_ITEM(state, 2)));
+                PyObject_CallMethodOneArg(dict.get(), g_names.update, PyTuple_GET_ITEM(state, 2)));
             if (!done) return -1;
         }
     }
@@ -193,9 +195,9 @@ PyObject* state_reduce(PyObject* self, PyObject*) {
     }
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
     if (three_items)
-        return Py_BuildValue("O(OLO)O", bound.unpickle_state, type, kChecksumSha256, Py_None,
+        return Py_BuildValue("O(OLO)O", g_unpickle_state, type, kChecksumSha256, Py_None,
                              state.get());
-    return Py_BuildValue("O(OLO)", bound.unpickle_state, type, kChecksumSha256, state.get());
+    return Py_BuildValue("O(OLO)", g_unpickle_state, type, kChecksumSha256, state.get());
 }
 
 PyObject* state_setstate(PyObject* self, PyObject* state) {
@@ -259,8 +261,8 @@ PyObject* unpickle_state(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         return nullptr;
     }
     // State.__new__(type) applies the interpreter's checks that `type` allocates as a State.
-    Ref self = Ref::steal(PyObject_CallMethodOneArg(reinterpret_cast<PyObject*>(&StateType),
-                                                    bound.s_new, a[0]));
+    Ref self = Ref::steal(
+        PyObject_CallMethodOneArg(reinterpret_cast<PyObject*>(g_state_type), g_names.new_, a[0]));
     if (!self) return nullptr;
     PyObject* state = a[2];
     if (state != Py_None) {
@@ -294,71 +296,107 @@ PyMethodDef state_methods[] = {
 // as Frame[value].
 Ref resolve_frame(PyObject* value) {
     if (is_frame_object(value)) return Ref::borrow(value);
-    return Ref::steal(PyObject_GetItem(reinterpret_cast<PyObject*>(bound.frame_type), value));
+    return Ref::steal(PyObject_GetItem(reinterpret_cast<PyObject*>(g_frame_type), value));
 }
 
 int check_shapes(const StateVectorObject* sv) {
-    const DoubleView2D& r = sv->r;
-    const DoubleView2D& v = sv->v;
+    const Float64View2D& r = sv->r;
+    const Float64View2D& v = sv->v;
     if (r.extent[0] != v.extent[0]) return py::raise_assertion(), -1;
     // The epoch count is compared as Python objects: `size` may be any integer-like.
-    Ref size = Ref::steal(PyObject_GetAttr(sv->base.time, bound.s_size));
+    Ref size = Ref::steal(PyObject_GetAttr(sv->base.time, g_names.size));
     if (!size) return -1;
-    Ref rows = Ref::steal(PyLong_FromSsize_t(v.extent[0]));
-    if (!rows) return -1;
-    Ref same = Ref::steal(PyObject_RichCompare(rows.get(), size.get(), Py_EQ));
-    if (!same) return -1;
-    const int truth = PyObject_IsTrue(same.get());
-    if (truth < 0) return -1;
-    if (!truth) return py::raise_assertion(), -1;
+    int same;
+    if (PyLong_CheckExact(size.get())) {
+        // An exact int compares as its value, without the row count built as an object.
+        int overflow;
+        const long long n = PyLong_AsLongLongAndOverflow(size.get(), &overflow);
+        same = overflow == 0 && n == v.extent[0];
+    } else {
+        Ref rows = Ref::steal(PyLong_FromSsize_t(v.extent[0]));
+        if (!rows) return -1;
+        Ref equal = Ref::steal(PyObject_RichCompare(rows.get(), size.get(), Py_EQ));
+        if (!equal) return -1;
+        same = PyObject_IsTrue(equal.get());
+        if (same < 0) return -1;
+    }
+    if (!same) return py::raise_assertion(), -1;
     if (r.extent[1] != v.extent[1] || v.extent[1] != 3) return py::raise_assertion(), -1;
     return 0;
 }
 
-PyObject* sv_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* const names[] = {"time", "r", "v", "frame"};
-    PyObject* a[4];
-    if (py::bind_arguments("StateVector", args, kwargs, names, 3, 4, a) < 0) return nullptr;
+constexpr const char* kStateVectorArgs[] = {"time", "r", "v", "frame"};
+
+// Construction from the bound arguments time, r, v and frame (NULL when not given).
+PyObject* make_state_vector(PyTypeObject* type, PyObject* const* a) {
     Ref self = Ref::steal(type->tp_alloc(type, 0));
     if (!self) return nullptr;
     StateVectorObject* sv = as_sv(self.get());
     sv->base.frame = Py_NewRef(Py_None);
     sv->base.time = Py_NewRef(Py_None);
 
-    Ref frame = resolve_frame(a[3] ? a[3] : bound.s_gcrf);
+    Ref frame = resolve_frame(a[3] ? a[3] : g_names.gcrf);
     if (!frame) return nullptr;
     if (frame.get() != Py_None && !is_frame_object(frame.get())) {
         PyErr_Format(PyExc_TypeError, "frame lookup returned %.200s, not a %.200s",
-                     Py_TYPE(frame.get())->tp_name, bound.frame_type->tp_name);
+                     Py_TYPE(frame.get())->tp_name, g_frame_type->tp_name);
         return nullptr;
     }
-    replace(sv->base.frame, frame.release());
+    Py_XSETREF(sv->base.frame, frame.release());
 
-    PyObject* time = PyObject_CallOneArg(reinterpret_cast<PyObject*>(bound.time_type), a[0]);
+    PyObject* time = PyObject_CallOneArg(reinterpret_cast<PyObject*>(g_time_type), a[0]);
     if (!time) return nullptr;
-    replace(sv->base.time, time);
+    Py_XSETREF(sv->base.time, time);
 
-    if (acquire_view(sv->r, a[1], "r") < 0) return nullptr;
-    if (acquire_view(sv->v, a[2], "v") < 0) return nullptr;
-    if (bound.assertions_enabled && check_shapes(sv) < 0) return nullptr;
+    if (py::acquire_view(sv->r, a[1], "r") < 0) return nullptr;
+    if (py::acquire_view(sv->v, a[2], "v") < 0) return nullptr;
+    if (g_assertions_enabled && check_shapes(sv) < 0) return nullptr;
     return self.release();
 }
 
-// The exporters are visited too: the views own references to them, and a buffer-exporting
-// object that refers back to the state vector would otherwise form an uncollectable cycle.
+PyObject* sv_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* a[4];
+    if (py::bind_arguments("StateVector", args, kwargs, kStateVectorArgs, 3, 4, a) < 0)
+        return nullptr;
+    return make_state_vector(type, a);
+}
+
+// A call of the type itself, without building the argument tuple and dict of tp_new (and
+// the initialiser call that would follow). The interpreter uses it for StateVector only:
+// a subclass, which may define __new__ or __init__, is called the usual way.
+PyObject* sv_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    PyObject* a[4];
+    if (py::bind_arguments("StateVector", args, PyVectorcall_NARGS(nargsf), kwnames,
+                           kStateVectorArgs, 3, 4, a) < 0)
+        return nullptr;
+    return make_state_vector(reinterpret_cast<PyTypeObject*>(type), a);
+}
+
+// The views follow the model of the interpreter's own holders of a Py_buffer: what traverse
+// reports, clear releases, and dealloc releases whatever is left, each view exactly once.
+// Only NumPy exporters are reported (see collectable_exporter): any other exporter is kept
+// reachable, and so uncleared, while the state vector holds its export.
 int sv_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(as_sv(self)->r.buffer.obj);
-    Py_VISIT(as_sv(self)->v.buffer.obj);
+    Py_VISIT(py::collectable_exporter(as_sv(self)->r));
+    Py_VISIT(py::collectable_exporter(as_sv(self)->v));
     return state_traverse(self, visit, arg);
 }
 
+int sv_clear(PyObject* self) {
+    for (Float64View2D* view : {&as_sv(self)->r, &as_sv(self)->v})
+        if (py::collectable_exporter(*view)) py::release_view(*view);
+    return state_clear(self);
+}
+
 void sv_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
-    release_view(as_sv(self)->r);
-    release_view(as_sv(self)->v);
+    py::release_view(as_sv(self)->r);
+    py::release_view(as_sv(self)->v);
     Py_CLEAR(as_state(self)->frame);
     Py_CLEAR(as_state(self)->time);
-    Py_TYPE(self)->tp_free(self);
+    type->tp_free(self);
+    Py_DECREF(type);
 }
 
 // A new writable array over the view's memory with the view's strides. Its base keeps the
@@ -366,8 +404,10 @@ void sv_dealloc(PyObject* self) {
 // ndarray exporter is the base itself (NumPy collapses a chain of views to the array that
 // owns the data, so state vectors converted from state vectors never form a growing chain);
 // any other exporter is held through a memoryview, whose buffer export also stops a
-// resizable exporter such as a bytearray from moving the memory.
-PyObject* view_as_array(const DoubleView2D& view) {
+// resizable exporter such as a bytearray from moving the memory. (Over a NumPy exporter the
+// result is an ordinary NumPy view: once the state vector is gone it has the protection of
+// NumPy's own views, which `resize(refcheck=False)` overrides.)
+PyObject* view_as_array(const Float64View2D& view) {
     npy_intp dims[2] = {view.extent[0], view.extent[1]};
     if (view.empty()) return PyArray_ZEROS(2, dims, NPY_DOUBLE, 0);
     PyObject* exporter = view.buffer.obj;
@@ -375,9 +415,9 @@ PyObject* view_as_array(const DoubleView2D& view) {
                                        : Ref::steal(PyMemoryView_FromObject(exporter));
     if (!base) return nullptr;
     npy_intp strides[2] = {view.stride[0], view.stride[1]};
-    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE),
-                                                2, dims, strides, view.data,
-                                                NPY_ARRAY_WRITEABLE, nullptr));
+    Ref array =
+        Ref::steal(PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_DOUBLE), 2, dims,
+                                        strides, view.data, NPY_ARRAY_WRITEABLE, nullptr));
     if (!array) return nullptr;
     // SetBaseObject takes over the reference, also when it fails.
     if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), base.release()) < 0)
@@ -397,7 +437,7 @@ PyObject* sv_not_implemented(PyObject*, void*) {
 Ref all_equal(PyObject* x, PyObject* y) {
     Ref elementwise = Ref::steal(PyObject_RichCompare(x, y, Py_EQ));
     if (!elementwise) return {};
-    return Ref::steal(PyObject_CallOneArg(bound.numpy_all, elementwise.get()));
+    return Ref::steal(PyObject_CallOneArg(g_numpy_all, elementwise.get()));
 }
 
 // Equality of two state vectors: the same frame object, then the times, positions and
@@ -405,7 +445,7 @@ Ref all_equal(PyObject* x, PyObject* y) {
 Ref sv_equal(PyObject* a, PyObject* b) {
     if (as_state(a)->frame != as_state(b)->frame) return Ref::borrow(Py_False);
     Ref result = all_equal(as_state(a)->time, as_state(b)->time);
-    for (PyObject* name : {bound.s_r, bound.s_v}) {
+    for (PyObject* name : {g_names.r, g_names.v}) {
         if (!result) return {};
         const int truth = PyObject_IsTrue(result.get());
         if (truth < 0) return {};
@@ -421,7 +461,7 @@ Ref sv_equal(PyObject* a, PyObject* b) {
 
 PyObject* sv_richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    if (!PyObject_TypeCheck(other, &StateVectorType)) {
+    if (!PyObject_TypeCheck(other, g_state_vector_type)) {
         PyErr_Format(PyExc_TypeError, "Cannot compare StateVector with %S",
                      reinterpret_cast<PyObject*>(Py_TYPE(other)));
         return nullptr;
@@ -435,7 +475,7 @@ PyObject* sv_richcompare(PyObject* self, PyObject* other, int op) {
 
 PyObject* call_state_vector(PyObject* time, PyObject* r, PyObject* v, PyObject* frame) {
     PyObject* args[] = {time, r, v, frame};
-    return PyObject_Vectorcall(reinterpret_cast<PyObject*>(&StateVectorType), args, 4, nullptr);
+    return PyObject_Vectorcall(reinterpret_cast<PyObject*>(g_state_vector_type), args, 4, nullptr);
 }
 
 // Unpacks exactly two items from any iterable, as `a, b = result` does.
@@ -474,43 +514,42 @@ PyObject* sv_to_frame(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     // A Frame instance is the target itself; anything else is resolved with no type test.
     Ref target = resolve_frame(frame_arg);
     if (!target) return nullptr;
-    Ref r = Ref::steal(PyObject_GetAttr(self, bound.s_r));
+    Ref r = Ref::steal(PyObject_GetAttr(self, g_names.r));
     if (!r) return nullptr;
-    Ref v = Ref::steal(PyObject_GetAttr(self, bound.s_v));
+    Ref v = Ref::steal(PyObject_GetAttr(self, g_names.v));
     if (!v) return nullptr;
     // The same frame object: a new state vector on the same memory, no transformation.
     if (target.get() == s->frame) return call_state_vector(s->time, r.get(), v.get(), s->frame);
     PyObject* call_args[] = {s->frame, target.get(), s->time, r.get(), v.get()};
-    Ref result = Ref::steal(PyObject_VectorcallMethod(
-        bound.s_transform_to, call_args, 5, nullptr));
+    Ref result = Ref::steal(PyObject_VectorcallMethod(g_names.transform_to, call_args, 5, nullptr));
     if (!result) return nullptr;
     Ref new_r, new_v;
     if (!unpack_pair(result.get(), new_r, new_v)) return nullptr;
     return call_state_vector(s->time, new_r.get(), new_v.get(), target.get());
 }
 
-// Reached when normal lookup of `name` fails with AttributeError: a frame name converts
-// the state vector to that frame. Anything else raises FrameAttributeError, which is a
-// ValueError but also an AttributeError, so hasattr() and getattr() with a default keep
-// working for the attribute probes of NumPy, copy and interactive shells.
+// Reached when normal lookup of `name` (a str) fails with AttributeError: a frame name
+// converts the state vector to that frame. Anything else raises FrameAttributeError, which
+// is a ValueError but also an AttributeError, so hasattr() and getattr() with a default
+// keep working for the attribute probes of NumPy, copy and interactive shells. A str
+// subclass is looked up as the plain str of the same text, as normal lookup does, so its
+// own methods cannot change what the frames service is asked.
 PyObject* frame_fallback(PyObject* self, PyObject* name) {
-    if (!PyUnicode_CheckExact(name)) {
-        PyErr_Format(PyExc_TypeError, "attribute name must be str, not '%.200s'",
-                     Py_TYPE(name)->tp_name);
-        return nullptr;
-    }
-    PyObject* frame_type = reinterpret_cast<PyObject*>(bound.frame_type);
-    Ref known = Ref::steal(PyObject_CallMethodOneArg(frame_type, bound.s_is_frame, name));
+    Ref text = Ref::steal(PyUnicode_FromObject(name));  // the same object for an exact str
+    if (!text) return nullptr;
+    name = text.get();
+    PyObject* frame_type = reinterpret_cast<PyObject*>(g_frame_type);
+    Ref known = Ref::steal(PyObject_CallMethodOneArg(frame_type, g_names.is_frame, name));
     if (!known) return nullptr;
     const int truth = PyObject_IsTrue(known.get());
     if (truth < 0) return nullptr;
     if (!truth) {
-        PyErr_SetNone(bound.frame_attribute_error);
+        PyErr_SetNone(g_frame_attribute_error);
         return nullptr;
     }
     Ref target = Ref::steal(PyObject_GetItem(frame_type, name));
     if (!target) return nullptr;
-    return PyObject_CallMethodOneArg(self, bound.s_to_frame, target.get());
+    return PyObject_CallMethodOneArg(self, g_names.to_frame, target.get());
 }
 
 PyObject* sv_getattro(PyObject* self, PyObject* name) {
@@ -528,8 +567,10 @@ PyObject* sv_getattribute_method(PyObject* self, PyObject* name) {
     return PyObject_GenericGetAttr(self, name);
 }
 
+// For an instance of a Python subclass the interpreter runs the fallback through this
+// method, with the name as given: a str subclass is accepted here for that reason.
 PyObject* sv_getattr_method(PyObject* self, PyObject* item) {
-    if (!PyUnicode_CheckExact(item)) {
+    if (!PyUnicode_Check(item)) {
         PyErr_Format(PyExc_TypeError,
                      "Argument 'item' has incorrect type (expected str, got %.200s)",
                      Py_TYPE(item)->tp_name);
@@ -542,10 +583,9 @@ PyObject* sv_repr(PyObject* self) {
     const int entered = Py_ReprEnter(self);
     if (entered != 0) return entered > 0 ? PyUnicode_FromString("...") : nullptr;
     const StateVectorObject* sv = as_sv(self);
-    PyObject* text = PyUnicode_FromFormat("<%s of %zd epoch%s in frame %R at time %R>",
-                                          _PyType_Name(Py_TYPE(self)), sv->r.extent[0],
-                                          sv->r.extent[0] == 1 ? "" : "s", sv->base.frame,
-                                          sv->base.time);
+    PyObject* text = PyUnicode_FromFormat(
+        "<%s of %zd epoch%s in frame %R at time %R>", _PyType_Name(Py_TYPE(self)), sv->r.extent[0],
+        sv->r.extent[0] == 1 ? "" : "s", sv->base.frame, sv->base.time);
     Py_ReprLeave(self);
     return text;
 }
@@ -565,7 +605,8 @@ PyMethodDef sv_methods[] = {
     {"__getattr__", sv_getattr_method, METH_O,
      "StateVector.__getattr__(self, item: str) -> StateVector\n\n"
      "Converts the state vector to the frame named `item` (see to_frame)."},
-    ORBALIS_REFUSE_PICKLING_METHODS,
+    py::kRefuseReduce,
+    py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -611,19 +652,22 @@ int satellite_init(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 int satellite_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
     Py_VISIT(as_satellite(self)->time);
     return 0;
 }
 
 int satellite_clear(PyObject* self) {
-    replace(as_satellite(self)->time, Py_NewRef(Py_None));
+    Py_XSETREF(as_satellite(self)->time, Py_NewRef(Py_None));
     return 0;
 }
 
 void satellite_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     Py_CLEAR(as_satellite(self)->time);
-    Py_TYPE(self)->tp_free(self);
+    type->tp_free(self);
+    Py_DECREF(type);
 }
 
 PyObject* satellite_get_time(PyObject* self, void*) { return Py_NewRef(as_satellite(self)->time); }
@@ -634,17 +678,17 @@ int satellite_set_time(PyObject* self, PyObject* value, void*) {
         return -1;
     }
     // Converted before the swap: a failed conversion leaves the old time in place.
-    PyObject* time = PyObject_CallOneArg(reinterpret_cast<PyObject*>(bound.time_type), value);
+    PyObject* time = PyObject_CallOneArg(reinterpret_cast<PyObject*>(g_time_type), value);
     if (!time) return -1;
-    replace(as_satellite(self)->time, time);
+    Py_XSETREF(as_satellite(self)->time, time);
     return 0;
 }
 
 PyObject* satellite_repr(PyObject* self) {
     const int entered = Py_ReprEnter(self);
     if (entered != 0) return entered > 0 ? PyUnicode_FromString("...") : nullptr;
-    PyObject* text = PyUnicode_FromFormat("%s(time=%R)", _PyType_Name(Py_TYPE(self)),
-                                          as_satellite(self)->time);
+    PyObject* text =
+        PyUnicode_FromFormat("%s(time=%R)", _PyType_Name(Py_TYPE(self)), as_satellite(self)->time);
     Py_ReprLeave(self);
     return text;
 }
@@ -656,81 +700,148 @@ PyGetSetDef satellite_getset[] = {
 };
 
 PyMethodDef satellite_methods[] = {
-    ORBALIS_REFUSE_PICKLING_METHODS,
+    py::kRefuseReduce,
+    py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 
 // ---------------------------------------------------------------------------------------
 // Module
 
-constexpr unsigned long kTypeFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+// The class docstrings are fixed (State and StateVector have none, Satellite's is its
+// signature), so the types are documented in the module docstring.
+constexpr const char* kModuleDoc =
+    "Time-tagged satellite state.\n"
+    "\n"
+    "``Satellite`` holds a satellite's current epoch. ``State`` pairs a reference frame with a\n"
+    "time, and ``StateVector`` adds N positions and velocities (N-by-3 float64 arrays viewed\n"
+    "in place, never copied) that convert to other frames with ``to_frame`` or by reading an\n"
+    "attribute named after a frame (``sv.ITRF``).\n"
+    "\n"
+    "State\n"
+    "    A reference frame and a time. `frame` is a frame object of orbalis.frames.frames\n"
+    "    (GCRF, ITRF, TEME, ...) or None, and `time` a Time of orbalis.time.time (one or many\n"
+    "    epochs) or None; both are read-only. State() ignores its arguments and holds None in\n"
+    "    both; states are filled when they are loaded from a pickle. A State pickles and\n"
+    "    copies through the module function __pyx_unpickle_State with a checksum of its\n"
+    "    member layout; an instance of a Python subclass carries its __dict__ along.\n"
+    "\n"
+    "StateVector(time, r, v, frame=\"GCRF\")\n"
+    "    Positions and velocities of N epochs in one reference frame. `time` is converted\n"
+    "    with Time(time) and stands for all N epochs. `r` and `v` are writable N-by-3 buffers\n"
+    "    of native float64 (NumPy arrays, memoryviews, ...; any strides): positions and\n"
+    "    velocities along the axes of `frame`, in metres and metres per second for the frames\n"
+    "    module's conversions. `frame` is a frame object or a name the frames module resolves.\n"
+    "    The arrays are viewed in place, never copied: `r` and `v` return new arrays over the\n"
+    "    caller's memory, so writes show through both ways. The state vector keeps the\n"
+    "    arrays' owners alive, and a NumPy array it views cannot be resized, until it is\n"
+    "    deallocated. to_frame(frame), or reading an attribute named after a frame\n"
+    "    (sv.ITRF), gives the same states in another frame. `==` compares the frame object,\n"
+    "    then the times, positions and velocities exactly. State vectors are unhashable and\n"
+    "    refuse pickling and copying.\n"
+    "\n"
+    "Satellite()\n"
+    "    A satellite's current epoch. `time` is None until the first assignment; assigning\n"
+    "    converts the value with Time(value) and keeps the result. A Satellite carries no\n"
+    "    orbit data of its own. It refuses pickling and copying.";
+
+// Every type can be subclassed from Python and takes part in garbage collection. The types
+// are immutable, as built-in types are: their methods and properties cannot be replaced,
+// since the module's own code calls them (`r`, `v` and `to_frame` among them).
+constexpr unsigned long kTypeFlags =
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE;
+
+template <class Fn>
+void* slot(Fn fn) {
+    return reinterpret_cast<void*>(fn);
+}
+
+PyType_Slot state_slots[] = {
+    {Py_tp_new, slot(state_new)},
+    {Py_tp_dealloc, slot(state_dealloc)},
+    {Py_tp_traverse, slot(state_traverse)},
+    {Py_tp_clear, slot(state_clear)},
+    {Py_tp_repr, slot(state_repr)},
+    {Py_tp_getset, state_getset},
+    {Py_tp_methods, state_methods},
+    {0, nullptr},
+};
+
+PyType_Slot sv_slots[] = {
+    {Py_tp_new, slot(sv_new)},
+    {Py_tp_dealloc, slot(sv_dealloc)},
+    {Py_tp_traverse, slot(sv_traverse)},
+    {Py_tp_clear, slot(sv_clear)},
+    {Py_tp_repr, slot(sv_repr)},
+    {Py_tp_getattro, slot(sv_getattro)},
+    {Py_tp_richcompare, slot(sv_richcompare)},
+    {Py_tp_hash, slot(PyObject_HashNotImplemented)},
+    {Py_tp_getset, sv_getset},
+    {Py_tp_methods, sv_methods},
+    {0, nullptr},
+};
+
+PyType_Slot satellite_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Satellite() -> None")},
+    {Py_tp_new, slot(satellite_new)},
+    {Py_tp_init, slot(satellite_init)},
+    {Py_tp_dealloc, slot(satellite_dealloc)},
+    {Py_tp_traverse, slot(satellite_traverse)},
+    {Py_tp_clear, slot(satellite_clear)},
+    {Py_tp_repr, slot(satellite_repr)},
+    {Py_tp_getset, satellite_getset},
+    {Py_tp_methods, satellite_methods},
+    {0, nullptr},
+};
+
+PyType_Spec state_spec = {py::dotted<kModule, "State">, sizeof(StateObject), 0, kTypeFlags,
+                          state_slots};
+PyType_Spec sv_spec = {py::dotted<kModule, "StateVector">, sizeof(StateVectorObject), 0, kTypeFlags,
+                       sv_slots};
+PyType_Spec satellite_spec = {py::dotted<kModule, "Satellite">, sizeof(SatelliteObject), 0,
+                              kTypeFlags, satellite_slots};
+
+// Creates a type (the globals keep it for the life of the process) and publishes it.
+PyTypeObject* add_type(PyObject* module, PyType_Spec* spec, PyTypeObject* base = nullptr) {
+    Ref type =
+        Ref::steal(PyType_FromModuleAndSpec(module, spec, reinterpret_cast<PyObject*>(base)));
+    if (!type) return nullptr;
+    const char* name = _PyType_Name(reinterpret_cast<PyTypeObject*>(type.get()));
+    if (PyModule_AddObjectRef(module, name, type.get()) < 0) return nullptr;
+    return reinterpret_cast<PyTypeObject*>(type.release());
+}
 
 int ready_types(PyObject* module) {
-    StateType.tp_flags = kTypeFlags;
-    StateType.tp_new = state_new;
-    StateType.tp_dealloc = state_dealloc;
-    StateType.tp_traverse = state_traverse;
-    StateType.tp_clear = state_clear;
-    StateType.tp_repr = state_repr;
-    StateType.tp_getset = state_getset;
-    StateType.tp_methods = state_methods;
-    if (PyType_Ready(&StateType) < 0) return -1;
+    g_state_type = add_type(module, &state_spec);
+    if (!g_state_type) return -1;
+    g_state_vector_type = add_type(module, &sv_spec, g_state_type);
+    if (!g_state_vector_type) return -1;
+    g_state_vector_type->tp_vectorcall = sv_vectorcall;  // no type slot for it before 3.14
+    g_satellite_type = add_type(module, &satellite_spec);
+    if (!g_satellite_type) return -1;
 
-    StateVectorType.tp_flags = kTypeFlags;
-    StateVectorType.tp_base = &StateType;
-    StateVectorType.tp_new = sv_new;
-    StateVectorType.tp_dealloc = sv_dealloc;
-    StateVectorType.tp_traverse = sv_traverse;
-    StateVectorType.tp_clear = state_clear;
-    StateVectorType.tp_repr = sv_repr;
-    StateVectorType.tp_getattro = sv_getattro;
-    StateVectorType.tp_richcompare = sv_richcompare;
-    StateVectorType.tp_hash = PyObject_HashNotImplemented;
-    StateVectorType.tp_getset = sv_getset;
-    StateVectorType.tp_methods = sv_methods;
-    if (PyType_Ready(&StateVectorType) < 0) return -1;
-
-    SatelliteType.tp_flags = kTypeFlags;
-    SatelliteType.tp_doc = "Satellite() -> None";
-    SatelliteType.tp_new = satellite_new;
-    SatelliteType.tp_init = satellite_init;
-    SatelliteType.tp_dealloc = satellite_dealloc;
-    SatelliteType.tp_traverse = satellite_traverse;
-    SatelliteType.tp_clear = satellite_clear;
-    SatelliteType.tp_repr = satellite_repr;
-    SatelliteType.tp_getset = satellite_getset;
-    SatelliteType.tp_methods = satellite_methods;
-    if (PyType_Ready(&SatelliteType) < 0) return -1;
-
-    PyTypeObject* method_type =
-        py::make_annotated_method_type("orbalis.satellite.satellite.method");
+    Ref method_type = Ref::steal(
+        reinterpret_cast<PyObject*>(py::make_annotated_method_type(py::dotted<kModule, "method">)));
     if (!method_type) return -1;
     const py::AnnotatedMethodDef methods[] = {
         {"to_frame", sv_to_frame, kToFrameDoc, kToFrameAnnotations},
         {nullptr, nullptr, nullptr, nullptr},
     };
-    const int added = py::add_annotated_methods(method_type, &StateVectorType, methods);
-    Py_DECREF(method_type);  // each descriptor holds a reference to its type
-    if (added < 0) return -1;
+    // Each descriptor holds its own reference to the descriptor type.
+    if (py::add_annotated_methods(reinterpret_cast<PyTypeObject*>(method_type.get()),
+                                  g_state_vector_type, methods) < 0)
+        return -1;
 
     Ref bases = Ref::steal(PyTuple_Pack(2, PyExc_ValueError, PyExc_AttributeError));
     if (!bases) return -1;
-    bound.frame_attribute_error = PyErr_NewExceptionWithDoc(
-        "orbalis.satellite.satellite.FrameAttributeError",
+    g_frame_attribute_error = PyErr_NewExceptionWithDoc(
+        py::dotted<kModule, "FrameAttributeError">,
         "Raised for a StateVector attribute that is neither defined nor a frame name.\n\n"
         "A ValueError, and also an AttributeError so that hasattr() and getattr() with a\n"
         "default treat the attribute as absent.",
         bases.get(), nullptr);
-    if (!bound.frame_attribute_error) return -1;
-
-    if (PyModule_AddObjectRef(module, "State", reinterpret_cast<PyObject*>(&StateType)) < 0 ||
-        PyModule_AddObjectRef(module, "StateVector",
-                              reinterpret_cast<PyObject*>(&StateVectorType)) < 0 ||
-        PyModule_AddObjectRef(module, "Satellite", reinterpret_cast<PyObject*>(&SatelliteType)) <
-            0 ||
-        PyModule_AddObjectRef(module, "FrameAttributeError", bound.frame_attribute_error) < 0)
-        return -1;
-    return 0;
+    if (!g_frame_attribute_error) return -1;
+    return PyModule_AddObjectRef(module, "FrameAttributeError", g_frame_attribute_error);
 }
 
 // `from module import name`, which must be a type.
@@ -746,28 +857,28 @@ PyTypeObject* import_type(const char* module, const char* name) {
 }
 
 int bind_companions() {
-    bound.time_type = import_type("orbalis.time.time", "Time");
-    if (!bound.time_type) return -1;
+    g_time_type = import_type("orbalis.time.time", "Time");
+    if (!g_time_type) return -1;
     constexpr const char* kFrames = "orbalis.frames.frames";
-    bound.frame_type = import_type(kFrames, "Frame");
-    if (!bound.frame_type) return -1;
+    g_frame_type = import_type(kFrames, "Frame");
+    if (!g_frame_type) return -1;
     static const char* const class_names[] = {"_GCRF", "_ITRF", "_TEME"};
     static const char* const object_names[] = {"GCRF", "ITRF", "TEME"};
     for (int i = 0; i < 3; ++i) {
         PyTypeObject* cls = import_type(kFrames, class_names[i]);
         if (!cls) return -1;
-        bound.frame_classes[i] = reinterpret_cast<PyObject*>(cls);
+        g_frame_classes[i] = reinterpret_cast<PyObject*>(cls);
     }
     for (int i = 0; i < 3; ++i) {
         Ref object = py::import_attr(kFrames, object_names[i]);
         if (!object) return -1;
-        auto* cls = reinterpret_cast<PyTypeObject*>(bound.frame_classes[i]);
+        auto* cls = reinterpret_cast<PyTypeObject*>(g_frame_classes[i]);
         if (!PyObject_TypeCheck(object.get(), cls)) {
             PyErr_Format(PyExc_TypeError, "%s.%s must be a %.200s instance, not %.200s", kFrames,
                          object_names[i], cls->tp_name, Py_TYPE(object.get())->tp_name);
             return -1;
         }
-        bound.frame_objects[i] = object.release();
+        g_frame_objects[i] = object.release();
     }
     return 0;
 }
@@ -778,16 +889,16 @@ int intern_names() {
         const char* text;
     };
     const Name names[] = {
-        {&bound.s_r, "r"},
-        {&bound.s_v, "v"},
-        {&bound.s_size, "size"},
-        {&bound.s_is_frame, "is_frame"},
-        {&bound.s_transform_to, "transform_to"},
-        {&bound.s_to_frame, "to_frame"},
-        {&bound.s_dict, "__dict__"},
-        {&bound.s_update, "update"},
-        {&bound.s_new, "__new__"},
-        {&bound.s_gcrf, "GCRF"},
+        {&g_names.r, "r"},
+        {&g_names.v, "v"},
+        {&g_names.size, "size"},
+        {&g_names.is_frame, "is_frame"},
+        {&g_names.transform_to, "transform_to"},
+        {&g_names.to_frame, "to_frame"},
+        {&g_names.dict, "__dict__"},
+        {&g_names.update, "update"},
+        {&g_names.new_, "__new__"},
+        {&g_names.gcrf, "GCRF"},
     };
     for (const Name& name : names) {
         *name.slot = PyUnicode_InternFromString(name.text);
@@ -810,7 +921,7 @@ PyMethodDef module_functions[] = {
 int exec_module(PyObject* module) {
     const int assertions = py::read_assertions_enabled();
     if (assertions < 0) return -1;
-    bound.assertions_enabled = assertions != 0;
+    g_assertions_enabled = assertions != 0;
     if (intern_names() < 0) return -1;
     if (ready_types(module) < 0) return -1;
     if (bind_companions() < 0) return -1;
@@ -818,26 +929,21 @@ int exec_module(PyObject* module) {
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyArray_ImportNumPyAPI() < 0) return -1;
     if (PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
-    bound.numpy_all = PyObject_GetAttrString(numpy.get(), "all");
-    if (!bound.numpy_all) return -1;
+    g_numpy_all = PyObject_GetAttrString(numpy.get(), "all");
+    if (!g_numpy_all) return -1;
 
     if (py::bind_import(PyModule_GetDict(module), "orbalis.typing", "DatetimeLike") < 0) return -1;
 
     if (PyModule_AddFunctions(module, module_functions) < 0) return -1;
-    bound.unpickle_state = PyObject_GetAttrString(module, "__pyx_unpickle_State");
-    return bound.unpickle_state ? 0 : -1;
+    g_unpickle_state = PyObject_GetAttrString(module, "__pyx_unpickle_State");
+    return g_unpickle_state ? 0 : -1;
 }
-
 
 }  // namespace
 }  // namespace orbalis::satellite
 
 PyMODINIT_FUNC PyInit_satellite() {
+    using orbalis::satellite::kModule;
     return orbalis::py::init_module<orbalis::satellite::exec_module>(
-        "orbalis.satellite.satellite",
-        "Time-tagged satellite state.\n\n"
-        "``Satellite`` holds a satellite's current epoch. ``State`` pairs a reference frame with a\n"
-        "time, and ``StateVector`` adds N positions and velocities (N-by-3 float64 arrays viewed\n"
-        "in place, never copied) that convert to other frames with ``to_frame`` or by reading an\n"
-        "attribute named after a frame (``sv.ITRF``).");
+        kModule.text, orbalis::satellite::kModuleDoc);
 }

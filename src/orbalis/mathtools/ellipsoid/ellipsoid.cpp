@@ -68,7 +68,7 @@ PyGetSetDef ellipsoid_getset[] = {
 };
 
 PyMethodDef ellipsoid_methods[] = {
-    ORBALIS_REFUSE_PICKLING_METHODS,
+    py::kRefuseReduce, py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 

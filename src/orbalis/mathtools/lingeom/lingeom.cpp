@@ -12,21 +12,26 @@ namespace {
 
 using py::Ref;
 
+constexpr py::Literal kModule = "orbalis.mathtools.lingeom.lingeom";
+
 // The module namespace, in which the array kernels look up `numpy` at each call. Set once
 // by module execution; the module lives until the process ends.
-PyObject* module_dict = nullptr;
+PyObject* g_module_dict = nullptr;
 
 // `numpy.zeros(shape=shape, dtype=numpy.double)`, looked up through the module namespace
-// (then the built-ins) like a global name of Python code.
+// (then the built-ins) like a global name of Python code. Whatever the name is bound to,
+// the caller checks what the call returned before writing into it.
 Ref zeros(PyObject* shape) {
-    PyObject* numpy = PyDict_GetItemString(module_dict, "numpy");
-    if (!numpy) numpy = PyDict_GetItemString(PyEval_GetBuiltins(), "numpy");
+    // Owned: the attribute lookups below may run code that rebinds the global.
+    Ref numpy = Ref::borrow(PyDict_GetItemString(g_module_dict, "numpy"));
+    if (!numpy) numpy = Ref::borrow(PyDict_GetItemString(PyEval_GetBuiltins(), "numpy"));
     if (!numpy) {
         PyErr_SetString(PyExc_NameError, "name 'numpy' is not defined");
         return {};
     }
-    Ref func = Ref::steal(PyObject_GetAttrString(numpy, "zeros"));
-    Ref dtype = Ref::steal(PyObject_GetAttrString(numpy, "double"));
+    Ref func = Ref::steal(PyObject_GetAttrString(numpy.get(), "zeros"));
+    if (!func) return {};
+    Ref dtype = Ref::steal(PyObject_GetAttrString(numpy.get(), "double"));
     if (!func || !dtype) return {};
     Ref args = Ref::steal(PyTuple_New(0));
     Ref kwargs = Ref::steal(Py_BuildValue("{s:O,s:O}", "shape", shape, "dtype", dtype.get()));
@@ -34,21 +39,35 @@ Ref zeros(PyObject* shape) {
     return Ref::steal(PyObject_Call(func.get(), args.get(), kwargs.get()));
 }
 
-// Takes a freshly allocated array as a writable float64 view of `ndim` dimensions and
-// fills `view` with it; the view owns the reference.
-bool take_double_view(Ref array, int ndim, ArrayView& view) {
+// Takes the result of zeros() as a writable float64 view of extents `dims[0..ndim)` and
+// fills `view` with it; the view owns the reference. Every property the kernels write
+// through is checked, since `numpy` is an ordinary global that may have been rebound:
+// an array of another length would otherwise be written past its end.
+bool take_double_view(Ref array, int ndim, const npy_intp* dims, ArrayView& view) {
     if (!PyArray_Check(array.get())) {
-        PyErr_SetString(PyExc_ValueError, "numpy.zeros did not return an ndarray");
+        PyErr_Format(PyExc_ValueError, "numpy.zeros did not return an ndarray, got %.200s",
+                     Py_TYPE(array.get())->tp_name);
         return false;
     }
     auto* arr = reinterpret_cast<PyArrayObject*>(array.get());
     if (PyArray_NDIM(arr) != ndim) {
-        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)",
-                     ndim, PyArray_NDIM(arr));
+        PyErr_Format(PyExc_ValueError,
+                     "Buffer has wrong number of dimensions (expected %d, got %d)", ndim,
+                     PyArray_NDIM(arr));
         return false;
     }
-    if (PyArray_TYPE(arr) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(arr) || !PyArray_ISWRITEABLE(arr)) {
-        PyErr_SetString(PyExc_ValueError, "Buffer dtype mismatch, expected a writable 'double' array");
+    for (int d = 0; d < ndim; ++d) {
+        if (PyArray_DIM(arr, d) != dims[d]) {
+            PyErr_Format(
+                PyExc_ValueError, "numpy.zeros returned %zd elements in dimension %d, expected %zd",
+                static_cast<Py_ssize_t>(PyArray_DIM(arr, d)), d, static_cast<Py_ssize_t>(dims[d]));
+            return false;
+        }
+    }
+    if (PyArray_TYPE(arr) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(arr) ||
+        !PyArray_ISWRITEABLE(arr) || !PyArray_ISALIGNED(arr)) {
+        PyErr_SetString(PyExc_ValueError,
+                        "Buffer dtype mismatch, expected a writable, aligned 'double' array");
         return false;
     }
     view.data = PyArray_BYTES(arr);
@@ -84,10 +103,11 @@ ArrayView norm_array(ArrayView a) {
     ArrayView out{};
     if (!check_rows_of_three(a, "norm_array")) return out;
     const std::ptrdiff_t n = a.shape[0];
+    const npy_intp dims[] = {n};
     Ref shape = Ref::steal(Py_BuildValue("(n)", static_cast<Py_ssize_t>(n)));
     if (!shape) return out;
     Ref result = zeros(shape.get());
-    if (!result || !take_double_view(std::move(result), 1, out)) return ArrayView{};
+    if (!result || !take_double_view(std::move(result), 1, dims, out)) return ArrayView{};
     for (std::ptrdiff_t i = 0; i < n; ++i) {
         const double a0 = at(a, i, 0), a1 = at(a, i, 1), a2 = at(a, i, 2);
         *reinterpret_cast<double*>(out.data + i * out.strides[0]) =
@@ -100,10 +120,11 @@ ArrayView normalize_array(ArrayView a) {
     ArrayView out{};
     if (!check_rows_of_three(a, "normalize_array")) return out;
     const std::ptrdiff_t n = a.shape[0];
+    const npy_intp dims[] = {n, 3};
     Ref shape = Ref::steal(Py_BuildValue("(ni)", static_cast<Py_ssize_t>(n), 3));
     if (!shape) return out;
     Ref result = zeros(shape.get());
-    if (!result || !take_double_view(std::move(result), 2, out)) return ArrayView{};
+    if (!result || !take_double_view(std::move(result), 2, dims, out)) return ArrayView{};
     for (std::ptrdiff_t i = 0; i < n; ++i) {
         const double a0 = at(a, i, 0), a1 = at(a, i, 1), a2 = at(a, i, 2);
         const double m = std::sqrt((a0 * a0 + a1 * a1) + a2 * a2);
@@ -157,17 +178,16 @@ int exec_module(PyObject* module) {
     if (PyArray_ImportNumPyAPI() < 0) return -1;
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
-    module_dict = PyModule_GetDict(module);
+    g_module_dict = PyModule_GetDict(module);
     return 0;
 }
-
 
 }  // namespace
 }  // namespace orbalis::lingeom
 
 PyMODINIT_FUNC PyInit_lingeom() {
     return orbalis::py::init_module<orbalis::lingeom::exec_module>(
-        "lingeom",
+        orbalis::lingeom::kModule.text,
         "Native 3-vector kernels for other extension modules.\n\n"
         "Nothing here is callable from Python: the kernels are published in the dict\n"
         "``__pyx_capi__`` (kernel name -> capsule whose name is the C signature string) and are\n"

@@ -62,7 +62,9 @@ inline void sub(double* a, double* b, double* c) noexcept {
     c[2] = a[2] - b[2];
 }
 
-inline double dot(double* a, double* b) noexcept { return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2]; }
+inline double dot(double* a, double* b) noexcept {
+    return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2];
+}
 
 inline void cross(double* a, double* b, double* c) noexcept {
     // All three components are formed before any is stored, so c may alias a or b.
@@ -75,7 +77,9 @@ inline void cross(double* a, double* b, double* c) noexcept {
 }
 
 // No rescaling: components near 1e154 or above overflow to +inf, tiny ones underflow.
-inline double norm(double* a) noexcept { return std::sqrt((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]); }
+inline double norm(double* a) noexcept {
+    return std::sqrt((a[0] * a[0] + a[1] * a[1]) + a[2] * a[2]);
+}
 
 // One reciprocal, three products; a zero vector gives NaNs (0 * inf).
 inline void normalize(double* a, double* u) noexcept {

@@ -608,7 +608,7 @@ PyMethodDef sgp4_methods[] = {
     {"propagate_minutes",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sgp4_propagate_minutes)),
      METH_FASTCALL | METH_KEYWORDS, kMinutesDoc},
-    ORBALIS_REFUSE_PICKLING_METHODS,
+    orbalis::py::kRefuseReduce, orbalis::py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 

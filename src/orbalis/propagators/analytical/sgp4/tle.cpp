@@ -285,7 +285,7 @@ PyMemberDef tle_members[] = {
 };
 
 PyMethodDef tle_methods[] = {
-    ORBALIS_REFUSE_PICKLING_METHODS,
+    orbalis::py::kRefuseReduce, orbalis::py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 
