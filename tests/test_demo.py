@@ -11,4 +11,4 @@ def test_demo_tours_every_module(python_subprocess):
         "State vector, GCRF -> ITRF",
     ):
         assert f"== {heading}" in out
-    assert "satellite number 25544, epoch 2008-09-20T12:25:40.104179" in out
+    assert "satellite number 25544, epoch 2008-09-20T12:25:40.104192" in out

@@ -49,7 +49,11 @@ def lla_reference(e, x, y, z):
         alt = abs(z) - (1.0 - f) * e.Re
     else:
         c = math.cos(beta)
-        alt = math.sqrt(1.0 - (2.0 - f) * f * c * c) * (rho / c - e.Re) / (1.0 - f)
+        if abs(c) < 1e-3:  # near the poles: the distance along the normal
+            s = math.sin(beta)
+            alt = (rho - e.Re * c) * math.cos(lat) + (z - ((1.0 - f) * e.Re) * s) * math.sin(lat)
+        else:
+            alt = math.sqrt(1.0 - (2.0 - f) * f * c * c) * (rho / c - e.Re) / (1.0 - f)
     return lat, lon, alt
 
 
@@ -288,6 +292,18 @@ def test_round_trip_and_integer_input():
     lat, lon, alt = TOY.lla_from_pos(TOY.pos_from_lla(0.6, -2.0, 0.3))[0]
     assert (lat, lon, alt) == pytest.approx((0.6, -2.0, 0.3), abs=1e-9)
     assert tuple(TOY.lla_from_pos(np.array([[1, 0, 0]]))[0]) == (0.0, 0.0, 0.0)
+
+
+@pytest.mark.parametrize("e", [WGS84, TOY], ids=["wgs84", "toy"])
+def test_near_pole_altitudes_bit_for_bit(e):
+    # both sides of |cos(beta)| = 1e-3 and of the 1e-5 axis distance, both poles, and NaN
+    rng = np.random.default_rng(7)
+    colat = np.concatenate([10 ** rng.uniform(-12, -1.5, 300), [9.9e-4, 1e-3, 1.01e-3]])
+    height = e.Re * rng.choice([0.0, 1e-6, 0.1, 5.0, 15.0], colat.size)
+    r = e.pos_from_lla(np.pi / 2 - colat, rng.uniform(-np.pi, np.pi, colat.size), height)
+    r[::2, 2] *= -1.0
+    r = np.concatenate([r, [[1e-5, 0.0, 2.0], [0.0, 9.99e-6, -3.0], [np.nan, 0.0, 1.0]]])
+    assert same_bits(records(e.lla_from_pos(r)), [lla_reference(e, *row) for row in r])
 
 
 def test_globe_round_trip_and_bits():

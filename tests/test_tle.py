@@ -15,8 +15,11 @@ import gc
 import locale
 import math
 import pickle
+import random
 import weakref
+from fractions import Fraction
 
+import numpy as np
 import pytest
 
 from orbalis.propagators.analytical.sgp4 import tle as tle_module
@@ -96,6 +99,91 @@ def test_published_sets(line1, line2, satno, year, day):
     sat = api.Satrec.twoline2rv(line1, line2)
     assert sat.satnum_str.lstrip("0") == str(satno)
     assert abs(record.epoch.jd - (sat.jdsatepoch + sat.jdsatepochF)) < 1e-8
+
+
+def exact_epoch(year: int, day_field: str) -> Fraction:
+    """The Julian date the day field's digits denote, exactly (day 1.0 is 00:00 on 1 January)."""
+    return Fraction(expected_jd(year, 1.0)) - 1 + Fraction(day_field.strip())
+
+
+def parts_of(t: Time) -> tuple[float, float]:
+    return float(t.jd1), float(t.jd2)
+
+
+def test_epochs_hold_the_field_digits_exactly():
+    # every real set: the instant its digits denote, and the two-part epoch of sgp4
+    api = pytest.importorskip("sgp4.api")
+    worst_exact = worst_sgp4 = 0.0
+    for line1, line2, _, year, day in PUBLISHED:
+        epoch = TLE(line1, line2).epoch
+        error = (Fraction(epoch.jd1.item()) + Fraction(epoch.jd2.item())) - exact_epoch(
+            year, line1[20:32]
+        )
+        worst_exact = max(worst_exact, abs(float(error)) * 86400)
+        sat = api.Satrec.twoline2rv(line1, line2)
+        worst_sgp4 = max(
+            worst_sgp4, abs((epoch.jd1 - sat.jdsatepoch) + (epoch.jd2 - sat.jdsatepochF)) * 86400
+        )
+        # the single number is still (start of year - 1) + day, to its rounding
+        assert abs(epoch.jd - expected_jd(year, day)) <= math.ulp(expected_jd(year, day))
+    assert worst_exact < 1e-10 and worst_sgp4 < 1e-6, (worst_exact, worst_sgp4)
+    # the digits that one double near 2.45e6 cannot hold are kept
+    assert TLE(ISS1, ISS2).epoch.iso == "2008-09-20T12:25:40.104192"
+
+
+def _day_fields():
+    rng = random.Random(11)
+    fields = []
+    for _ in range(300):
+        whole = rng.randint(0, 366)
+        decimals = rng.randint(0, 8)
+        fraction = "".join(rng.choice("0123456789") for _ in range(decimals))
+        fields.append(f"{whole:03d}.{fraction}".ljust(12) if decimals else f"{whole:03d}".ljust(12))
+    fields += [" 1.5", "+264.51782528", "-1.25", ".00000001", "0.99999999999", "5.", "123456789012"]
+    return [f.ljust(12)[:12] for f in fields]
+
+
+@pytest.mark.parametrize("year_field, year", [("24", 2024), ("99", 1999), ("57", 1957)], ids=str)
+def test_day_fields_of_any_length_are_exact(year_field, year):
+    worst = 0.0
+    for field in _day_fields():
+        epoch = TLE(line1_with(year=year_field, day=field), ISS2).epoch
+        error = Fraction(epoch.jd1.item()) + Fraction(epoch.jd2.item()) - exact_epoch(year, field)
+        worst = max(worst, abs(float(error)) * 86400)
+        assert abs(float(epoch.jd2)) <= 0.5 and float(epoch.jd1).is_integer()
+    assert worst < 1e-10
+
+
+def test_epoch_is_the_time_the_public_constructor_makes():
+    # the fast path of the record gives a Time indistinguishable from Time(jd1, jd2, format="jd")
+    for line1, line2, _, year, _ in PUBLISHED:
+        epoch = TLE(line1, line2).epoch
+        whole, fraction = line1[20:32].strip().split(".")
+        public = Time(
+            expected_jd(year, 1.0) - 1.0 + int(whole),
+            int(fraction) / 10 ** len(fraction),
+            format="jd",
+        )
+        assert type(epoch) is Time and parts_of(epoch) == parts_of(public)
+        assert epoch == public and not (epoch != public) and np.all(epoch == public)
+        assert (epoch.jd, epoch.iso, repr(epoch), epoch.scale) == (
+            public.jd,
+            public.iso,
+            repr(public),
+            public.scale,
+        )
+        assert (epoch.shape, epoch.size, epoch.ndim, epoch.isscalar) == ((), 1, 0, True)
+        for part in (epoch.jd1, epoch.jd2):
+            assert part.dtype == np.float64 and part.shape == () and not part.flags.writeable
+            with pytest.raises(ValueError):
+                part[...] = 0.0
+    fresh = TLE(ISS1, ISS2).epoch  # pickled before its arrays were ever read
+    assert pickle.dumps(fresh) == pickle.dumps(Time(2454730.0, 0.017825280000000054, format="jd"))
+    back = pickle.loads(pickle.dumps(TLE(ISS1, ISS2).epoch))
+    assert back == fresh and parts_of(back) == parts_of(fresh)
+    assert copy.deepcopy(TLE(ISS1, ISS2).epoch) == fresh and Time(TLE(ISS1, ISS2).epoch) == fresh
+    with pytest.raises(AttributeError, match="no attribute '_jd3'"):
+        fresh._jd3  # noqa: B018 - the lazy arrays answer for their own names only
 
 
 # -- text handling ----------------------------------------------------------------------
@@ -393,34 +481,27 @@ def test_import_fails_without_a_time_type(definition, error, python_subprocess):
     assert result.returncode != 0 and error in result.stderr
 
 
-def test_calls_made_on_the_time_type(python_subprocess):
-    # A recording stand-in shows the exact protocol: Time(year text), .jd, then (jd - 1.0) + day
-    # through the operands' own number methods, then Time(sum, format="jd"); an error at any
-    # step propagates through parse_line1, and no Time is left alive.
+@pytest.mark.parametrize("fast_path", [False, True], ids=["constructor", "from-normalised"])
+def test_calls_made_on_the_time_type(fast_path, python_subprocess):
+    # A recording stand-in shows the exact protocol: Time(year text) and its .jd once per
+    # year, then the two-part Julian date (year start - 1 + whole days, fraction) through
+    # Time(jd1, jd2, format="jd"), or split and given to Time._from_normalised when the type
+    # has it; an error at any step propagates through parse_line1, and no Time is left alive.
+    fast = "    _from_normalised = classmethod(lambda cls, *a: cls(*a, fast=True))\n"
     code = (
         FAKE_TIME
         + """
 import gc, traceback
 log = []
 class Failure(Exception): pass
-class Sum: pass
-class DayZero:
-    def __add__(self, other):
-        log.append(("add", type(other).__name__, other))
-        return Sum()
-class JD:
-    def __sub__(self, other):
-        log.append(("sub", type(other).__name__, other))
-        return DayZero()
 class Time:
     live, failing = 0, None
     def __new__(cls, *args, **kwargs):
         Time.live += 1
         return super().__new__(cls)
     def __init__(self, *args, **kwargs):
-        if Time.failing == ("julian" if kwargs else "year"):
+        if Time.failing == ("year" if len(args) == 1 else "julian"):
             raise Failure(Time.failing)
-        args = tuple(type(a).__name__ if isinstance(a, Sum) else a for a in args)
         log.append(("Time", args, kwargs))
     def __del__(self):
         Time.live -= 1
@@ -429,29 +510,43 @@ class Time:
         if Time.failing == "jd":
             raise Failure("jd")
         log.append("jd")
-        return JD()
+        return 2460310.5
+"""
+        + (fast if fast_path else "")
+        + """
 fake.Time = Time
 from orbalis.propagators.analytical.sgp4.tle import TLE
 record = TLE("1 25544U 98067A   24001.50000000", "2")
+TLE("1 25544U 98067A   24032.25000000", "2")  # the year start is read once
 print(*log, sep="\\n")
 print(type(record.epoch) is Time, record.epoch is record.epoch)
 del record
 print("live", Time.live)
-for Time.failing in ("year", "jd", "julian"):
+for year, Time.failing in (("25", "year"), ("26", "jd"), ("24", "julian")):
     try:
-        TLE("1 25544U 98067A   24001.50000000", "2")
+        TLE("1 25544U 98067A   " + year + "001.50000000", "2")
     except Failure as exc:
         print("raised", exc, "parse_line1" in "".join(traceback.format_tb(exc.__traceback__)))
 gc.collect()
 print("live", Time.live)
 """
     )
+    julian = (
+        [
+            "('Time', (2460311.0, 0.0), {'fast': True})",
+            "('Time', (2460342.0, -0.25), {'fast': True})",
+        ]
+        if fast_path
+        else [
+            "('Time', (2460310.5, 0.5), {'format': 'jd'})",
+            "('Time', (2460341.5, 0.25), {'format': 'jd'})",
+        ]
+    )
     assert python_subprocess(code).stdout.splitlines() == [
         "('Time', ('2024',), {})",
         "jd",
-        "('sub', 'float', 1.0)",
-        "('add', 'float', 1.5)",
-        "('Time', ('Sum',), {'format': 'jd'})",
+        julian[0],
+        julian[1],
         "True True",
         "live 0",
         "raised year True",

@@ -261,6 +261,22 @@ def _finite_numbers(value, fmt):
     return a
 
 
+def _split_two_floats(a, b):
+    """(jd1, jd2) of the Julian date a + b (two finite floats), with the very operations of
+    _numbers and _day_frac on arrays, as Python float arithmetic (round() also rounds half
+    to even), so a scalar gives the bits an array would."""
+    s, e = _two_sum(a, b)
+    day = float(round(s))
+    frac = (s - day) + e
+    total, err = _two_sum(day, frac)
+    day = float(round(total))
+    extra, frac = _two_sum(total, -day)
+    frac = frac + (extra + err)
+    day = day + float(round(frac))
+    extra, frac = _two_sum(total, -day)
+    return day, frac + (extra + err)
+
+
 def _numbers(value, fmt, value2=None):
     """Two-part Julian date of numbers read as Julian dates or modified Julian dates.
 
@@ -317,7 +333,9 @@ class Time:
     field out of range, a non-finite number, or an unknown format or scale.
     """
 
-    __slots__ = ("_jd1", "_jd2", "_scale")
+    # _f1 and _f2 hold the floats of a Time made by _from_normalised until _jd1 and _jd2
+    # are first read; every other Time sets _jd1 and _jd2 directly and leaves them unset.
+    __slots__ = ("_jd1", "_jd2", "_scale", "_f1", "_f2")
     __hash__ = None  # element-wise equality, like an ndarray
 
     def __init__(self, value, value2=None, format=None, scale=None):
@@ -358,7 +376,11 @@ class Time:
         scale = scale or "utc"
         self._scale = scale
         if value2 is not None:
-            jd1, jd2 = _numbers(value, format, value2)
+            if (type(value) is float and type(value2) is float and format == "jd"
+                    and abs(value) < 1e15 and abs(value2) < 1e15):  # also false for NaN
+                jd1, jd2 = _split_two_floats(value, value2)
+            else:
+                jd1, jd2 = _numbers(value, format, value2)
         elif format in ("jd", "mjd"):
             if type(value) is float and format == "jd" and value == value and abs(value) < 1e15:
                 # the common case of one Julian date as a float, without array round trips
@@ -483,6 +505,37 @@ class Time:
         t._scale = scale
         t._jd1, t._jd2 = _readonly(jd1), _readonly(jd2)
         return t
+
+    @classmethod
+    def _from_normalised(cls, jd1, jd2, scale="utc"):
+        """A single-epoch Time from two floats already split as the constructor splits them
+        (jd1 whole, |jd2| <= 0.5, as _day_frac leaves them); nothing is checked.
+
+        The fast path of native callers that build one epoch at a time (TLE records): the
+        floats are kept and the read-only 0-d arrays are made on first use, so the result
+        behaves exactly as Time(jd1, jd2, format="jd", scale=scale) does.
+        """
+        t = object.__new__(cls)
+        t._scale = scale
+        t._f1 = jd1
+        t._f2 = jd2
+        return t
+
+    def __getattr__(self, name):
+        # Reached only for a slot that is unset: the arrays of a Time made by _from_normalised.
+        if name == "_jd1" or name == "_jd2":
+            try:
+                jd1, jd2 = self._f1, self._f2
+            except AttributeError:
+                pass
+            else:
+                a1 = np.array(jd1, dtype=np.float64)
+                a1.setflags(write=False)
+                a2 = np.array(jd2, dtype=np.float64)
+                a2.setflags(write=False)
+                self._jd1, self._jd2 = a1, a2
+                return a1 if name == "_jd1" else a2
+        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
 
     @classmethod
     def now(cls):

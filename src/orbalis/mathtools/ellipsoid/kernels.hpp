@@ -63,6 +63,11 @@ inline constexpr double kNewtonTolerance = 1.567e-5;
 // pole: the general formula divides by cos(beta), which vanishes there.
 inline constexpr double kAxisDistance = 1e-5;
 
+// Below this |cos(beta)| (within about 1e-3 rad of a pole) the altitude is the distance along
+// the normal: the general formula divides by cos(beta), which amplifies the rounding of beta
+// (on WGS-84, 27 m wrong at 0.1 mm from the axis).
+inline constexpr double kPolarCosBeta = 1e-3;
+
 // How a kernel reaches the kernels it is built on. Through the table (the kernel table's
 // own entries): each call goes through the object's slot and is followed by the test for
 // a pending interpreter error, so a native subclass that replaces a slot is honoured.
@@ -211,10 +216,22 @@ void c_lla_from_pos(Self* self, double* r, LLA* lla) noexcept {
     if (r_equatorial_projection < kAxisDistance) {
         lla->alt = std::fabs(z) - (1.0 - f) * self->Re;
     } else {
-        // (rho - a cos(beta)) / cos(phi), written through beta.
         const double cos_beta = std::cos(beta);
-        lla->alt = std::sqrt(1.0 - (2.0 - f) * f * cos_beta * cos_beta) *
-                   (r_equatorial_projection / cos_beta - self->Re) / (1.0 - f);
+        if (std::fabs(cos_beta) < kPolarCosBeta) {
+            // Near the pole, the distance from the foot point along the surface normal:
+            // (rho - a cos(beta), z - b sin(beta)) . (cos(phi), sin(phi)). An error in beta
+            // moves the foot point along the surface, perpendicular to the normal, so the
+            // altitude changes only at second order (within 1e-5 m on WGS-84 up to 1e8 m).
+            const double sin_beta = std::sin(beta);
+            double sin_lat, cos_lat;
+            sincos(lat, &sin_lat, &cos_lat);
+            lla->alt = (r_equatorial_projection - self->Re * cos_beta) * cos_lat +
+                       (z - ((1.0 - f) * self->Re) * sin_beta) * sin_lat;
+        } else {
+            // (rho - a cos(beta)) / cos(phi), written through beta; a NaN cos(beta) comes here.
+            lla->alt = std::sqrt(1.0 - (2.0 - f) * f * cos_beta * cos_beta) *
+                       (r_equatorial_projection / cos_beta - self->Re) / (1.0 - f);
+        }
     }
 }
 

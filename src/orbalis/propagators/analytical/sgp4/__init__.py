@@ -1,13 +1,23 @@
 """The SGP4/SDP4 propagator and its inputs: TLE records, the SGP4 model, catalogues."""
 
-# The propagator module imports the state-vector and frame modules; it is loaded on first
-# use so that importing the TLE record alone stays as light as it is.
-_SGP4_NAMES = ("SGP4", "propagate_catalogue")
+from importlib import import_module
+
+# name -> submodule. The propagator module imports the state-vector and frame modules, so
+# every name is loaded on first use: importing the TLE record alone stays as light as it is.
+_LAZY = {
+    "SGP4": "sgp4",
+    "propagate_catalogue": "sgp4",
+    "load_tles": "catalogue",
+    "TLEFormatWarning": "catalogue",
+}
+__all__ = list(_LAZY)
 
 
 def __getattr__(name):
-    if name in _SGP4_NAMES:
-        from orbalis.propagators.analytical.sgp4 import sgp4 as _sgp4_module
-
-        return getattr(_sgp4_module, name)
+    if name in _LAZY:
+        return getattr(import_module(f"{__name__}.{_LAZY[name]}"), name)
     raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
+def __dir__():
+    return sorted(set(globals()) | set(__all__))

@@ -3,12 +3,16 @@
 // is built. Line 2 is stored but never read; checksums and line numbers are not checked
 // and no orbital element is computed. The epoch is a `orbalis.time.time.Time`, built from
 // the two-digit year and the day-of-year fields of line 1; both fields are converted as the
-// C library does in the "C" locale, whatever locale the process has set.
+// C library does in the "C" locale, whatever locale the process has set. The epoch is the
+// two-part Julian date (year start - 1 + whole days, fraction of the day), so it holds the
+// instant the field's digits denote to about 1e-11 s (tle_epoch.hpp).
 #include "pyref.hpp"
+#include "tle_epoch.hpp"
 
 #include <structmember.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +56,19 @@ PyObject* g_str_jd = nullptr;
 PyObject* g_str_strip = nullptr;
 PyObject* g_str_upper = nullptr;
 PyObject* g_kwnames_format = nullptr;  // ("format",)
+// Time._from_normalised (a bound classmethod) when the bound Time type offers that fast
+// path for an already split Julian date; NULL otherwise, and the public constructor is used.
+PyObject* g_time_from_normalised = nullptr;
 locale_t g_c_locale = static_cast<locale_t>(nullptr);
+
+// Two-digit years cover 1957 to 2056 (a field of "-9" gives 1991).
+constexpr long kFirstYear = 1957;
+constexpr long kYears = 100;
+// The Julian date of 00:00 on 1 January of each year, read once from Time(year text): TLE
+// catalogues ask for the same few years over and over. NaN until first asked; only ever
+// written under the interpreter lock. Reading it again would give the same value, so this
+// cache is the module's only mutable state and changes no result.
+double g_year_start_jd[kYears];
 
 // Python's `str.strip()` on ASCII text removes exactly these characters.
 constexpr bool is_ascii_space(unsigned char c) noexcept {
@@ -103,6 +119,53 @@ void read_field(const TLEObject* self, Py_ssize_t pos, Py_ssize_t width, char* f
     field[width] = '\0';
 }
 
+// The Julian date of 00:00 on 1 January of `year`: Time(year text).jd, as a double.
+int year_start_jd(long year, double* jd) {
+    double* cached = (year >= kFirstYear && year < kFirstYear + kYears)
+                         ? &g_year_start_jd[year - kFirstYear]
+                         : nullptr;
+    if (cached && !std::isnan(*cached)) {
+        *jd = *cached;
+        return 0;
+    }
+    char year_text[24];
+    int length = std::snprintf(year_text, sizeof year_text, "%ld", year);
+    Ref year_str = Ref::steal(PyUnicode_DecodeASCII(year_text, length, nullptr));
+    if (!year_str) return -1;
+    PyObject* argv[2] = {nullptr, year_str.get()};
+    Ref start = Ref::steal(
+        PyObject_Vectorcall(g_time_type, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    if (!start) return -1;
+    Ref start_jd = Ref::steal(PyObject_GetAttr(start.get(), g_str_jd));
+    if (!start_jd) return -1;
+    double value = PyFloat_AsDouble(start_jd.get());
+    if (value == -1.0 && PyErr_Occurred()) return -1;
+    if (cached) *cached = value;
+    *jd = value;
+    return 0;
+}
+
+// A Time for the Julian date whole + fraction (days). Sane dates are split here and handed
+// to Time._from_normalised; anything else (a non-finite or huge day field, or a Time type
+// without the fast path) goes through Time(whole, fraction, format="jd"), which also
+// raises for the dates it refuses.
+PyObject* make_epoch(double whole, double fraction) {
+    bool fast = g_time_from_normalised && std::isfinite(whole) && std::isfinite(fraction) &&
+                std::fabs(whole) < 1e15;
+    double first = whole, second = fraction;
+    if (fast) orbalis::tle::split_julian_date(whole, fraction, &first, &second);
+    Ref part1 = Ref::steal(PyFloat_FromDouble(first));
+    if (!part1) return nullptr;
+    Ref part2 = Ref::steal(PyFloat_FromDouble(second));
+    if (!part2) return nullptr;
+    PyObject* args[4] = {nullptr, part1.get(), part2.get(), g_str_jd};
+    if (fast)
+        return PyObject_Vectorcall(g_time_from_normalised, args + 1,
+                                   2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+    return PyObject_Vectorcall(g_time_type, args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                               g_kwnames_format);
+}
+
 // Fills `_satno` and `epoch` from the stored line 1. Returns -1 with an exception set when
 // building the epoch fails.
 int tle_parse_line1(TLEObject* self) {
@@ -115,36 +178,16 @@ int tle_parse_line1(TLEObject* self) {
     // The "C" locale fixes the decimal point to '.', so the fields read the same in a
     // program that has set, say, a comma-decimal LC_NUMERIC.
     long yy = strtol_l(year_field, nullptr, 10, g_c_locale);
-    double day = strtod_l(day_field, nullptr, g_c_locale);
+    orbalis::tle::DaySplit day = orbalis::tle::split_day_field(day_field, g_c_locale);
     // Two-digit years start with the first satellite: 57 to 99 are 1957 to 1999.
     long year = yy <= 56 ? 2000 + yy : 1900 + yy;
 
-    char year_text[24];
-    int length = std::snprintf(year_text, sizeof year_text, "%ld", year);
-    Ref year_str = Ref::steal(PyUnicode_DecodeASCII(year_text, length, nullptr));
-    if (!year_str) return -1;
-
-    PyObject* argv[3] = {nullptr, year_str.get(), nullptr};
-    Ref start = Ref::steal(
-        PyObject_Vectorcall(g_time_type, argv + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    if (!start) return -1;
-    Ref start_jd = Ref::steal(PyObject_GetAttr(start.get(), g_str_jd));
-    if (!start_jd) return -1;
-    // (jd - 1.0) + day, in this order and through the number protocol, so whatever number
-    // type `jd` is decides the arithmetic: day 1.0 is 00:00 on 1 January.
-    Ref one = Ref::steal(PyFloat_FromDouble(1.0));
-    if (!one) return -1;
-    Ref day_zero = Ref::steal(PyNumber_Subtract(start_jd.get(), one.get()));
-    if (!day_zero) return -1;
-    Ref day_value = Ref::steal(PyFloat_FromDouble(day));
-    if (!day_value) return -1;
-    Ref jd = Ref::steal(PyNumber_Add(day_zero.get(), day_value.get()));
-    if (!jd) return -1;
-
-    argv[1] = jd.get();
-    argv[2] = g_str_jd;
-    PyObject* epoch = PyObject_Vectorcall(g_time_type, argv + 1,
-                                          1 | PY_VECTORCALL_ARGUMENTS_OFFSET, g_kwnames_format);
+    double start;
+    if (year_start_jd(year, &start) < 0) return -1;
+    // Day 1.0 is 00:00 on 1 January. Exact for every plain field: a half-integer near 2.4e6
+    // plus a whole number of days below 10^12 needs fewer than 53 bits.
+    double whole = (start - 1.0) + day.whole;
+    PyObject* epoch = make_epoch(whole, day.fraction);
     if (!epoch) return -1;
     PyObject* old = self->epoch;
     self->epoch = epoch;
@@ -329,6 +372,13 @@ int tle_exec(PyObject* module) {
     Ref kwnames = Ref::steal(PyTuple_Pack(1, str_format.get()));
     if (!kwnames) return -1;
 
+    Ref from_normalised =
+        Ref::steal(PyObject_GetAttrString(time_type.get(), "_from_normalised"));
+    if (!from_normalised) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();  // a Time type without the fast path: the public constructor serves
+    }
+
     Ref type = Ref::steal(PyType_FromModuleAndSpec(module, &tle_spec, nullptr));
     if (!type) return -1;
     locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -351,6 +401,8 @@ int tle_exec(PyObject* module) {
     g_str_upper = str_upper.release();
     g_kwnames_format = kwnames.release();
     g_c_locale = c_locale;
+    g_time_from_normalised = from_normalised.release();
+    for (double& jd : g_year_start_jd) jd = std::nan("");
     return 0;
 }
 
