@@ -17,7 +17,7 @@ import sys
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy as np  # noqa: E402
-from _harness import ns_per_item, print_table  # noqa: E402
+from _harness import ns_per_call, ns_per_item, print_table  # noqa: E402
 
 from orbalis.datamodel import LLA_dtype  # noqa: E402
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid  # noqa: E402
@@ -169,47 +169,69 @@ def main(n: int = 1_000_000) -> None:
         "plain C++ loop, same kernel" if plain else "orbalis pos_from_lla (typed)",
     )
 
-    r0, (la, lo, al) = r[0].copy(), (float(lat[0]), float(lon[0]), float(alt[0]))
+    single_calls(r, lat, lon, alt, pyproj, erfa, pymap3d)
+
+
+def single_calls(r, lat, lon, alt, pyproj, erfa, pymap3d) -> None:
+    """One point, an empty batch and a batch of two, each timed as a bare statement (no
+    lambda), beside pyproj's Transformer.transform on three Python floats in the same run."""
+    r0 = r[0].copy()
+    la, lo, al = (float(lat[0]), float(lon[0]), float(alt[0]))
+    ns = {
+        "e": WGS84,
+        "r0": r0,
+        "la": la,
+        "lo": lo,
+        "al": al,
+        "f64": tuple(np.float64(v) for v in (la, lo, al)),
+        "empty_rows": np.zeros((0, 3)),
+        "empty": np.zeros(0),
+        "two_rows": r[:2].copy(),
+        "two": tuple(c[:2].copy() for c in (lat, lon, alt)),
+    }
     rows = [
-        (
-            "orbalis lla_from_pos(r), r of shape (3,)",
-            ns_per_item(lambda: WGS84.lla_from_pos(r0), 1),
-        ),
+        ("orbalis lla_from_pos(r), r of shape (3,)", ns_per_call("e.lla_from_pos(r0)", ns)),
         (
             "orbalis pos_from_lla(lat, lon, alt) floats",
-            ns_per_item(lambda: WGS84.pos_from_lla(la, lo, al), 1),
+            ns_per_call("e.pos_from_lla(la, lo, al)", ns),
         ),
+        ("orbalis pos_from_lla, numpy.float64 scalars", ns_per_call("e.pos_from_lla(*f64)", ns)),
+        ("orbalis lla_from_pos, (0, 3) batch", ns_per_call("e.lla_from_pos(empty_rows)", ns)),
+        (
+            "orbalis pos_from_lla, three (0,) arrays",
+            ns_per_call("e.pos_from_lla(empty, empty, empty)", ns),
+        ),
+        ("orbalis lla_from_pos, (2, 3) batch", ns_per_call("e.lla_from_pos(two_rows)", ns)),
+        ("orbalis pos_from_lla, three (2,) arrays", ns_per_call("e.pos_from_lla(*two)", ns)),
     ]
+    reference = rows[0][0]
     if pyproj:
-        t = pyproj.Transformer.from_crs("EPSG:4978", "EPSG:4979")
-        x0, y0, z0 = (float(v) for v in r0)
-        rows.append(
-            (
-                "pyproj transform, three Python floats",
-                ns_per_item(lambda: t.transform(x0, y0, z0), 1),
-            )
-        )
-        rows.append(
-            ("pyproj transform, the (3,) array's items", ns_per_item(lambda: t.transform(*r0), 1))
-        )
-        x1, y1, z1 = (r0[i : i + 1] for i in range(3))
-        rows.append(
-            (
-                "pyproj transform, arrays of one point",
-                ns_per_item(lambda: t.transform(x1, y1, z1), 1),
-            )
-        )
+        ns["t"] = pyproj.Transformer.from_crs("EPSG:4978", "EPSG:4979")
+        ns["x0"], ns["y0"], ns["z0"] = (float(v) for v in r0)
+        ns["x1"], ns["y1"], ns["z1"] = (r0[i : i + 1] for i in range(3))
+        reference = "pyproj transform, three Python floats"
+        rows += [
+            (reference, ns_per_call("t.transform(x0, y0, z0)", ns)),
+            ("pyproj transform, the (3,) array's items", ns_per_call("t.transform(*r0)", ns)),
+            ("pyproj transform, arrays of one point", ns_per_call("t.transform(x1, y1, z1)", ns)),
+        ]
     if erfa:
-        rows.append(("pyerfa gc2gde, one point", ns_per_item(lambda: erfa.gc2gde(A, F, r0), 1)))
+        ns["erfa"], ns["A"], ns["F"] = erfa, A, F
+        rows.append(("pyerfa gc2gde, one point", ns_per_call("erfa.gc2gde(A, F, r0)", ns)))
     if pymap3d:
-        x0, y0, z0 = (float(v) for v in r0)
+        ns["pymap3d"] = pymap3d
+        ns["x0"], ns["y0"], ns["z0"] = (float(v) for v in r0)
         rows.append(
             (
                 "pymap3d ecef2geodetic, one point",
-                ns_per_item(lambda: pymap3d.ecef2geodetic(x0, y0, z0, deg=False), 1),
+                ns_per_call("pymap3d.ecef2geodetic(x0, y0, z0, deg=False)", ns, repeat=3),
             )
         )
-    print_table("one scalar call", rows, "orbalis lla_from_pos(r), r of shape (3,)")
+    print_table("single-point and small calls", rows, reference, unit="ns/call")
+    if pyproj:
+        times = dict(rows)
+        ratio = times[reference] / times["orbalis lla_from_pos(r), r of shape (3,)"]
+        print(f"{'orbalis lla_from_pos(r) vs pyproj on three floats':44s} {ratio:12.2f}x faster")
 
 
 if __name__ == "__main__":

@@ -310,3 +310,50 @@ def test_second_initialisation_is_refused(python_subprocess, module):
         """
     ).stdout
     assert out.startswith("RuntimeError"), out
+
+
+HEAPTYPE, IMMUTABLETYPE, BASETYPE, HAVE_GC = 1 << 9, 1 << 8, 1 << 10, 1 << 14
+
+
+def test_type_is_an_immutable_subclassable_heap_type_without_gc():
+    flags = Ellipsoid.__flags__
+    assert flags & HEAPTYPE and flags & IMMUTABLETYPE and flags & BASETYPE
+    assert not flags & HAVE_GC  # an Ellipsoid holds no references
+    with pytest.raises(TypeError):
+        Ellipsoid.lla_from_pos = None
+    with pytest.raises(TypeError):
+        Ellipsoid.extra = 1
+    assert type(Ellipsoid.__dict__["__pyx_vtable__"]).__name__ == "PyCapsule"
+    e = Ellipsoid(1.0, 0.5)
+    assert not hasattr(e, "__dict__")
+    with pytest.raises(TypeError):
+        __import__("weakref").ref(e)
+
+    class Sub(Ellipsoid):
+        pass
+
+    Sub.extra = 1  # a Python subclass stays mutable
+    assert Sub(1.0, 0.5).lla_from_pos(np.array([2.0, 0.0, 0.0])).tobytes() == (
+        e.lla_from_pos(np.array([2.0, 0.0, 0.0])).tobytes()
+    )
+
+
+def test_many_instances_and_subclass_instances_release_their_type(python_subprocess):
+    # A heap type's instances own a reference to it: creating and dropping many must leave
+    # its reference count where it was.
+    out = python_subprocess(
+        """
+        import sys
+        from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+        from orbalis._testing._kernels import InstrumentedEllipsoid
+        class Sub(Ellipsoid):
+            pass
+        for cls in (Ellipsoid, Sub, InstrumentedEllipsoid):
+            before = sys.getrefcount(cls)
+            objs = [cls(1.0, 0.5) for _ in range(1000)]
+            during = sys.getrefcount(cls)
+            del objs
+            print(cls.__name__, during - before, sys.getrefcount(cls) - before)
+        """
+    ).stdout.splitlines()
+    assert out == ["Ellipsoid 1000 0", "Sub 1000 0", "InstrumentedEllipsoid 1000 0"]

@@ -20,10 +20,11 @@ STATIONS = {"paris": (48.85, 2.35, 35.0), "cape-town": (-33.92, 18.42, 10.0)}
 
 
 @pytest.fixture
-def earth_orientation(monkeypatch):
-    """Installs a constant table for the test only (restoring whatever was installed)."""
-    monkeypatch.setattr(frames, "_eop_table", getattr(frames, "_eop_table", None), raising=False)
+def earth_orientation():
+    """Installs a constant table for the test only, then returns to the bundled default."""
     frames.set_earth_orientation([54700.0, 54800.0], DUT1, XP * ARCSEC, YP * ARCSEC)
+    yield
+    frames.clear_earth_orientation()
 
 
 @pytest.mark.parametrize("station", STATIONS.values(), ids=STATIONS.keys())

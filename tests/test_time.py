@@ -341,7 +341,9 @@ def test_bad_state_is_refused():
     with pytest.raises(ValueError):
         t.__setstate__({"jd1": [1.0], "jd2": [1.0, 2.0], "scale": "utc"})
     with pytest.raises(ValueError):
-        t.__setstate__({"jd1": 1.0, "jd2": 0.0, "scale": "ut1"})
+        t.__setstate__({"jd1": 1.0, "jd2": 0.0, "scale": "tcg"})
+    with pytest.raises(ValueError, match="finite"):
+        t.__setstate__({"jd1": [1.0, np.nan], "jd2": [0.0, 0.0], "scale": "utc"})
 
 
 def test_array_container_protocol_and_repr():
@@ -380,7 +382,7 @@ UNREADABLE += [(np.datetime64("NaT"), "NaT")]
         (datetime.datetime(2024, 1, 1), {"format": "iso"}, TypeError, None),
         ("2024", {"scale": 3}, TypeError, None),
         ("2024", {"format": 3}, TypeError, None),
-        ("2024", {"scale": "ut1"}, ValueError, "scale"),
+        ("2024", {"scale": "tcg"}, ValueError, "scale"),
         ("2024", {"format": "unix"}, ValueError, "format"),
         (float("nan"), {"format": "jd"}, ValueError, "finite"),
         ([1.0, np.inf], {"format": "mjd"}, ValueError, "finite"),
@@ -394,3 +396,222 @@ def test_bad_input_is_refused(value, kwargs, error, match):
 def test_now_is_close_to_the_system_clock():
     before = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     assert abs((Time.now().jd - jd_of_naive(before)) * 86400) < 5.0
+
+
+# -- scales TDB and UT1 ----------------------------------------------------------------------
+
+
+@pytest.fixture
+def offline_astropy(monkeypatch):
+    """astropy on the bundled IERS tables only: any connection attempt fails."""
+    import socket
+
+    iers = pytest.importorskip("astropy.utils.iers")
+
+    def refuse(*args, **kwargs):
+        raise OSError("network disabled")
+
+    monkeypatch.setattr(socket.socket, "connect", refuse)
+    monkeypatch.setattr(socket, "create_connection", refuse)
+    with iers.conf.set_temp("auto_download", False), iers.conf.set_temp("auto_max_age", None):
+        yield
+
+
+ISO_SPREAD = [
+    "1985-04-12T23:20:50.52",
+    "2016-12-31T23:59:60.5",
+    "2024-03-01T12:00:00",
+    "2027-06-30T06:00:00",
+]
+
+
+@pytest.mark.parametrize("scale", ["tdb", "ut1"], ids=["tdb", "ut1"])
+def test_tdb_and_ut1_agree_with_astropy(scale, offline_astropy):
+    from astropy.time import Time as ATime
+
+    ours, theirs = Time(ISO_SPREAD), ATime(ISO_SPREAD, scale="utc")
+    a, b = getattr(ours, scale), getattr(theirs, scale)
+    assert a.scale == scale
+    diff = ((a.jd1 - b.jd1) + (a.jd2 - b.jd2)) * 86400.0
+    assert np.max(np.abs(diff)) < 1e-9  # the same models and, for UT1, the same IERS data
+    back = a.utc
+    assert np.max(np.abs(seconds_after(back, ours))) < 1e-9
+
+
+def test_tdb_and_ut1_conversions_round_trip_and_compare():
+    t = Time(ISO_SPREAD[2:], scale="tt")
+    for scale in ("tdb", "ut1"):
+        other = Time(t, scale=scale)
+        assert np.all(other == t)  # compared in TAI, within a nanosecond
+        assert np.max(np.abs(seconds_after(Time(other, scale="tt"), t))) < 1e-9
+    tdb = t.tdb
+    # TDB - TT is a periodic term of at most 1.7 ms
+    assert np.all(np.abs(seconds_after(tdb, t)) < 1.7e-3)
+    assert np.all(np.abs(seconds_after(t.ut1, t.utc)) < 0.9)
+
+
+# -- arithmetic and ordering ---------------------------------------------------------------------
+
+
+def test_seconds_across_a_leap_second_count_as_si_seconds():
+    t = Time("2016-12-31T23:59:59")
+    assert (t + 1).iso == "2016-12-31T23:59:60.000000"
+    assert (t + 2).iso == "2017-01-01T00:00:00.000000"
+    assert (t + 2) - t == pytest.approx(2.0, abs=1e-9)
+    assert (Time("2017-01-01") - 1.5).iso == "2016-12-31T23:59:59.500000"
+    assert Time("2017-01-01") - Time("2016-12-31") == pytest.approx(86401.0, abs=1e-9)
+    tt = Time("2017-01-01", scale="tt")
+    assert tt - Time("2016-12-31", scale="tt") == 86400.0  # TT has no leap seconds
+
+
+def test_grid_from_an_array_of_seconds():
+    t0 = Time("2024-03-01T00:00:00")
+    steps = np.arange(0, 86400, 30)
+    for grid in (t0 + steps, steps + t0):
+        assert isinstance(grid, Time) and grid.shape == (2880,) and grid.scale == "utc"
+        np.testing.assert_allclose(grid - t0, steps, rtol=0, atol=1e-9)
+    assert grid[-1].iso == "2024-03-01T23:59:30.000000"
+    shifted = Time(["2024", "2025"]) + np.array([[0.0], [60.0]])  # broadcasting
+    assert shifted.shape == (2, 2) and shifted[1, 1].iso == "2025-01-01T00:01:00.000000"
+    with pytest.raises(ValueError, match="shape"):
+        Time(["2024", "2025"]) + np.zeros(3)
+
+
+@pytest.mark.parametrize("scale", ["tai", "tt", "tdb", "utc"], ids=["tai", "tt", "tdb", "utc"])
+def test_arithmetic_keeps_sub_nanosecond_precision_over_centuries(scale):
+    t0 = Time("1900-01-01T00:00:00", scale=scale)
+    span = 300 * 365.25 * 86400.0  # 300 years of seconds
+    later = t0 + span
+    assert later.scale == scale
+    assert abs((later - t0) - span) < 1e-6 or scale == "utc"  # span itself spaced 1e-6 s apart
+    back = later - span
+    assert abs(back - t0) < 1e-9
+    tiny = t0 + 1e-10
+    assert (tiny - t0) == pytest.approx(1e-10, abs=1e-11)
+
+
+def test_arithmetic_mirrors_exact_fraction_sums():
+    t0 = Time(2451545.0, format="jd", scale="tai")
+    for s in (0.1, 1234.5678, -86399.999999, 1e9 + 0.123456):
+        t = t0 + s
+        exact = Fraction(t.jd1.item()) + Fraction(t.jd2.item()) - Fraction(2451545)
+        assert abs(float(exact * 86400) - s) < 2e-9 * max(1.0, abs(s) / 1e9)
+
+
+def test_timedeltas_are_seconds():
+    t = Time("2024-03-01")
+    assert (t + datetime.timedelta(hours=1)).iso == "2024-03-01T01:00:00.000000"
+    assert (t + np.timedelta64(1500, "ms")).iso == "2024-03-01T00:00:01.500000"
+
+
+@pytest.mark.parametrize(
+    "other, error",
+    [
+        ("10", TypeError),
+        (True, TypeError),
+        (None, TypeError),
+        (np.nan, ValueError),
+        ([1.0, np.inf], ValueError),
+        (np.array(["a"]), TypeError),
+        (np.timedelta64("NaT"), ValueError),
+        (Time("2024"), TypeError),
+    ],
+    ids=["str", "bool", "none", "nan", "inf", "str-array", "nat", "time"],
+)
+def test_arithmetic_errors(other, error):
+    with pytest.raises(error, match="Time"):
+        Time("2024") + other
+    with pytest.raises(TypeError):
+        5.0 - Time("2024")
+
+
+def test_ordering():
+    a, b = Time("2024-03-01"), Time("2024-03-01T00:00:01")
+    assert a < b and a <= b and b > a and b >= a and a <= a and a >= a
+    assert not (a < a) and not (b <= a)
+    many = Time(["2023", "2024", "2025"])
+    np.testing.assert_array_equal(many < Time("2024"), [True, False, False])
+    np.testing.assert_array_equal(many >= Time("2024"), [False, True, True])
+    # across scales, within the tolerance of a change of scale, equal epochs are not ordered
+    tt = Time(a, scale="tt")
+    assert not (tt < a) and not (tt > a) and tt <= a and tt >= a
+    with pytest.raises(TypeError):
+        assert a < 3.0
+
+
+# -- interchange -----------------------------------------------------------------------------
+
+
+def test_from_astropy_time(offline_astropy):
+    from astropy.time import Time as ATime
+
+    a = ATime(["2024-03-01T12:00:00.123456789", "2016-12-31T23:59:60.5"], scale="utc")
+    t = Time(a)
+    assert t.scale == "utc" and t.shape == (2,)
+    np.testing.assert_array_equal(t.jd1 + t.jd2, a.jd1 + a.jd2)
+    assert abs(seconds_after(t[0], Time("2024-03-01T12:00:00.123456789"))) < 1e-9
+    assert Time(a.tt).scale == "tt" and np.all(Time(a.tt) == t)
+    tcg = Time(a.tcg)  # a scale of astropy's alone, converted by astropy
+    assert tcg.scale == "tt" and np.all(tcg == t)
+    assert Time(a[0], scale="tai").scale == "tai"
+    with pytest.raises(ValueError, match="local"):
+        Time(ATime(100.0, format="mjd", scale="local"))
+
+
+def test_from_pandas():
+    pd = pytest.importorskip("pandas")
+    idx = pd.date_range("2024-03-01", periods=4, freq="6h")
+    expected = Time(idx.to_numpy())
+    for value in (idx, pd.Series(idx)):
+        t = Time(value)
+        assert t.shape == (4,) and np.all(t == expected)
+    paris = Time(idx.tz_localize("Europe/Paris"))  # an aware index is a set of instants
+    np.testing.assert_allclose(seconds_after(paris, expected), -3600.0, atol=1e-9)
+    assert Time(idx, scale="tt")[0].iso == "2024-03-01T00:00:00.000000"
+    stamp = Time(pd.Timestamp("2024-03-01T00:00:00.000000001"))
+    assert seconds_after(stamp, expected[0]) == pytest.approx(1e-9, abs=1e-11)
+
+
+@pytest.mark.parametrize(
+    "make, error, match",
+    [
+        (lambda pd: pd.Series([1, 2]), TypeError, "dtype int64"),
+        (lambda pd: pd.DataFrame({"t": [1]}), TypeError, "DataFrame"),
+        (lambda pd: pd.DatetimeIndex(["2024-01-01", None]), ValueError, "NaT"),
+        (lambda pd: pd.Series(pd.to_datetime(["2024-01-01", None])), ValueError, "NaT"),
+    ],
+    ids=["int-series", "frame", "nat-index", "nat-series"],
+)
+def test_bad_pandas_input(make, error, match):
+    pd = pytest.importorskip("pandas")
+    with pytest.raises(error, match=match):
+        Time(make(pd))
+
+
+def test_no_pandas_or_astropy_import_without_their_objects(python_subprocess):
+    out = python_subprocess(
+        """
+        import sys
+        import numpy as np
+        from orbalis.time.time import Time
+        t = Time(["2024-03-01", "2024-03-02"]) + np.arange(2)
+        print(t.ut1.scale, t.tdb.scale, t[1] > t[0], t.to_datetime64().dtype)
+        print("pandas" in sys.modules, "astropy" in sys.modules)
+        """
+    ).stdout.splitlines()
+    assert out == ["ut1 tdb True datetime64[ns]", "False False"]
+
+
+def test_to_datetime64():
+    text = "2024-03-01T12:34:56.123456789"
+    t = Time(text)
+    assert t.to_datetime64() == np.datetime64(text)
+    many = Time(["1999-12-31T23:59:59.999999999", "2070-01-01"], scale="tt")
+    out = many.to_datetime64()
+    assert out.dtype == np.dtype("M8[ns]") and out.shape == (2,)
+    assert out[1] == np.datetime64("2069-12-31T23:58:50.816")  # TT - UTC = 69.184 s
+    assert np.max(np.abs(seconds_after(Time(out), many.utc))) < 1e-9
+    with pytest.raises(ValueError, match="leap second"):
+        Time("2016-12-31T23:59:60.5").to_datetime64()
+    with pytest.raises(ValueError, match="1678"):
+        Time("1600-01-01").to_datetime64()

@@ -23,7 +23,7 @@ using ellipsoid::LLA;
 using ellipsoid::SurfCoord;
 using py::Ref;
 
-PyTypeObject* ellipsoid_type = nullptr;  // owned for the life of the process
+PyTypeObject* g_ellipsoid_type = nullptr;  // owned for the life of the process
 
 // -- arguments ------------------------------------------------------------------------------
 
@@ -67,7 +67,7 @@ private:
 
 // The Ellipsoid argument and the kernel table published by its type.
 const EllipsoidKernels* table_of(PyObject* obj, EllipsoidObject*& e) {
-    if (!PyObject_TypeCheck(obj, ellipsoid_type)) {
+    if (!PyObject_TypeCheck(obj, g_ellipsoid_type)) {
         PyErr_Format(PyExc_TypeError, "expected an Ellipsoid, got %.200s", Py_TYPE(obj)->tp_name);
         return nullptr;
     }
@@ -89,7 +89,7 @@ PyObject* finish() { return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None); }
 // table (nothing replaced), its slot otherwise.
 template <class Fn>
 Fn direct_or_slot(const EllipsoidObject* e, const EllipsoidKernels* published, std::type_identity_t<Fn> direct, Fn slot) {
-    return e->__pyx_vtab == published ? direct : slot;
+    return e->vtab == published ? direct : slot;
 }
 
 // -- plain loops ----------------------------------------------------------------------------
@@ -243,45 +243,45 @@ PyObject* ray_first_intersection(PyObject*, PyObject* const* args, Py_ssize_t na
 
 // -- a native subclass with its own kernel table ------------------------------------------
 
-const EllipsoidKernels* base_table = nullptr;
-EllipsoidKernels instrumented_table;
+const EllipsoidKernels* g_base_table = nullptr;
+EllipsoidKernels g_instrumented_table;
 
 struct SlotCounts {
     long c_pos_from_lla = 0, c_enu = 0, c_aer_coords = 0, c_surf_pos_of_ray_first_intersection = 0;
-} counts;
-bool fail_c_enu = false;
+} g_counts;
+bool g_fail_c_enu = false;
 
 void counted_pos_from_lla(EllipsoidObject* self, LLA lla, double* r) {
-    ++counts.c_pos_from_lla;
-    base_table->c_pos_from_lla(self, lla, r);
+    ++g_counts.c_pos_from_lla;
+    g_base_table->c_pos_from_lla(self, lla, r);
 }
 
 // Fails as a kernel that called into Python would: the error is set under the lock and
 // left pending for the caller's test.
 void counted_enu(EllipsoidObject* self, SurfCoord point, ENU_Frame* enu) {
-    ++counts.c_enu;
-    if (fail_c_enu) {
+    ++g_counts.c_enu;
+    if (g_fail_c_enu) {
         PyGILState_STATE state = PyGILState_Ensure();
         PyErr_SetString(PyExc_RuntimeError, "c_enu failed");
         PyGILState_Release(state);
         return;
     }
-    base_table->c_enu(self, point, enu);
+    g_base_table->c_enu(self, point, enu);
 }
 
 void counted_aer_coords(EllipsoidObject* self, double* r_target, LLA lla_obs, AER* aer) {
-    ++counts.c_aer_coords;
-    base_table->c_aer_coords(self, r_target, lla_obs, aer);
+    ++g_counts.c_aer_coords;
+    g_base_table->c_aer_coords(self, r_target, lla_obs, aer);
 }
 
 void counted_ray(EllipsoidObject* self, double* r_ray, double* u_ray, double* r_surf) {
-    ++counts.c_surf_pos_of_ray_first_intersection;
-    base_table->c_surf_pos_of_ray_first_intersection(self, r_ray, u_ray, r_surf);
+    ++g_counts.c_surf_pos_of_ray_first_intersection;
+    g_base_table->c_surf_pos_of_ray_first_intersection(self, r_ray, u_ray, r_surf);
 }
 
 PyObject* instrumented_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* self = ellipsoid_type->tp_new(type, args, kwargs);
-    if (self) reinterpret_cast<EllipsoidObject*>(self)->__pyx_vtab = &instrumented_table;
+    PyObject* self = g_ellipsoid_type->tp_new(type, args, kwargs);
+    if (self) reinterpret_cast<EllipsoidObject*>(self)->vtab = &g_instrumented_table;
     return self;
 }
 
@@ -291,28 +291,28 @@ void instrumented_dealloc(PyObject* self) {
     Py_DECREF(type);
 }
 
-PyType_Slot instrumented_slots[] = {
+PyType_Slot g_instrumented_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(instrumented_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(instrumented_dealloc)},
     {Py_tp_doc, const_cast<char*>("An Ellipsoid whose observation kernels count their calls.")},
     {0, nullptr},
 };
 
-PyType_Spec instrumented_spec = {
+PyType_Spec g_instrumented_spec = {
     "orbalis._testing._kernels.InstrumentedEllipsoid",
     static_cast<int>(sizeof(EllipsoidObject)),
     0,
     Py_TPFLAGS_DEFAULT,
-    instrumented_slots,
+    g_instrumented_slots,
 };
 
 // take_counts() -> dict of slot calls since the last call; the counters restart at 0.
 PyObject* take_counts(PyObject*, PyObject*) {
-    PyObject* result = Py_BuildValue("{s:l,s:l,s:l,s:l}", "c_pos_from_lla", counts.c_pos_from_lla, "c_enu",
-                                     counts.c_enu, "c_aer_coords", counts.c_aer_coords,
+    PyObject* result = Py_BuildValue("{s:l,s:l,s:l,s:l}", "c_pos_from_lla", g_counts.c_pos_from_lla, "c_enu",
+                                     g_counts.c_enu, "c_aer_coords", g_counts.c_aer_coords,
                                      "c_surf_pos_of_ray_first_intersection",
-                                     counts.c_surf_pos_of_ray_first_intersection);
-    counts = SlotCounts{};
+                                     g_counts.c_surf_pos_of_ray_first_intersection);
+    g_counts = SlotCounts{};
     return result;
 }
 
@@ -320,7 +320,7 @@ PyObject* take_counts(PyObject*, PyObject*) {
 PyObject* set_fail_c_enu(PyObject*, PyObject* flag) {
     const int value = PyObject_IsTrue(flag);
     if (value < 0) return nullptr;
-    fail_c_enu = value != 0;
+    g_fail_c_enu = value != 0;
     Py_RETURN_NONE;
 }
 
@@ -341,9 +341,9 @@ int bind_vector_kernels() {
         const char* signature;
         void** entry;
     } const wanted[] = {
-        {"sub", lingeom::kBinarySignature, reinterpret_cast<void**>(&ellipsoid::bound_vector_kernels.sub)},
-        {"dot", lingeom::kDotSignature, reinterpret_cast<void**>(&ellipsoid::bound_vector_kernels.dot)},
-        {"norm", lingeom::kNormSignature, reinterpret_cast<void**>(&ellipsoid::bound_vector_kernels.norm)},
+        {"sub", lingeom::kBinarySignature, reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.sub)},
+        {"dot", lingeom::kDotSignature, reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.dot)},
+        {"norm", lingeom::kNormSignature, reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.norm)},
     };
     for (const auto& w : wanted) {
         Ref capsule = Ref::steal(PyObject_GetItem(capi.get(), Ref::steal(PyUnicode_FromString(w.name)).get()));
@@ -361,28 +361,28 @@ int exec_module(PyObject* module) {
         PyErr_SetString(PyExc_ImportError, "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid is not a type");
         return -1;
     }
-    ellipsoid_type = reinterpret_cast<PyTypeObject*>(type.release());
-    Ref capsule = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(ellipsoid_type), "__pyx_vtable__"));
+    g_ellipsoid_type = reinterpret_cast<PyTypeObject*>(type.release());
+    Ref capsule = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(g_ellipsoid_type), "__pyx_vtable__"));
     if (!capsule) return -1;
-    base_table = static_cast<const EllipsoidKernels*>(PyCapsule_GetPointer(capsule.get(), nullptr));
-    if (!base_table || bind_vector_kernels() < 0) return -1;
+    g_base_table = static_cast<const EllipsoidKernels*>(PyCapsule_GetPointer(capsule.get(), nullptr));
+    if (!g_base_table || bind_vector_kernels() < 0) return -1;
 
-    instrumented_table = *base_table;
-    instrumented_table.c_pos_from_lla = counted_pos_from_lla;
-    instrumented_table.c_enu = counted_enu;
-    instrumented_table.c_aer_coords = counted_aer_coords;
-    instrumented_table.c_surf_pos_of_ray_first_intersection = counted_ray;
-    Ref bases = Ref::steal(PyTuple_Pack(1, ellipsoid_type));
+    g_instrumented_table = *g_base_table;
+    g_instrumented_table.c_pos_from_lla = counted_pos_from_lla;
+    g_instrumented_table.c_enu = counted_enu;
+    g_instrumented_table.c_aer_coords = counted_aer_coords;
+    g_instrumented_table.c_surf_pos_of_ray_first_intersection = counted_ray;
+    Ref bases = Ref::steal(PyTuple_Pack(1, g_ellipsoid_type));
     if (!bases) return -1;
-    Ref instrumented = Ref::steal(PyType_FromModuleAndSpec(module, &instrumented_spec, bases.get()));
+    Ref instrumented = Ref::steal(PyType_FromModuleAndSpec(module, &g_instrumented_spec, bases.get()));
     if (!instrumented) return -1;
-    Ref vtable = Ref::steal(PyCapsule_New(&instrumented_table, nullptr, nullptr));
+    Ref vtable = Ref::steal(PyCapsule_New(&g_instrumented_table, nullptr, nullptr));
     if (!vtable || PyObject_SetAttrString(instrumented.get(), "__pyx_vtable__", vtable.get()) < 0) return -1;
     return PyModule_AddObjectRef(module, "InstrumentedEllipsoid", instrumented.get());
 }
 
 
-PyMethodDef module_methods[] = {
+PyMethodDef g_module_methods[] = {
     {"lla_from_pos", as_cfunction(lla_from_pos), METH_FASTCALL,
      "lla_from_pos(e, r, out): c_lla_from_pos per row of r (n, 3) into out (n,) LLA records."},
     {"pos_from_lla", as_cfunction(pos_from_lla), METH_FASTCALL,
@@ -415,5 +415,5 @@ PyMODINIT_FUNC PyInit__kernels() {
         "Plain native loops over the Ellipsoid kernel table and an instrumented native subclass,\n"
         "for benchmarks and tests. Inputs are C-contiguous float64 arrays or record arrays of the\n"
         "exact record sizes; outputs are written in place.",
-        orbalis::testing::module_methods);
+        orbalis::testing::g_module_methods);
 }

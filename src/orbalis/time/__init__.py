@@ -1,4 +1,4 @@
-"""Epochs for orbalis: ``Time`` holds one epoch or an array of epochs in UTC, TAI or TT."""
+"""Epochs for orbalis: ``Time`` holds one epoch or many in UTC, TAI, TT, TDB or UT1."""
 
 from orbalis.time.time import Time
 

@@ -1,4 +1,5 @@
-"""Epochs for orbalis: the ``Time`` type, one epoch or an array of epochs in UTC, TAI or TT.
+"""Epochs for orbalis: the ``Time`` type, one epoch or an array of epochs in UTC, TAI, TT, TDB
+or UT1, with arithmetic in SI seconds and conversion from and to astropy, pandas and NumPy.
 
 An epoch is held as a two-part Julian date, ``jd1`` (a whole number of days) plus ``jd2`` (the
 fraction, within half a day of zero), both read-only float64 arrays.  The fraction keeps a
@@ -21,8 +22,10 @@ import numpy as np
 
 __all__ = ["Time"]
 
-_SCALES = ("utc", "tai", "tt")
-_ERFA_SCALE = {"utc": "UTC", "tai": "TAI", "tt": "TT"}
+_SCALES = ("utc", "tai", "tt", "tdb", "ut1")
+_ERFA_SCALE = {"utc": "UTC", "tai": "TAI", "tt": "TT", "tdb": "TDB", "ut1": "UT1"}
+# scales whose seconds are SI seconds (TDB's differ from them by parts in 1e8, periodically)
+_UNIFORM = ("tai", "tt", "tdb")
 _FORMATS = ("jd", "mjd", "iso", "isot", "datetime", "datetime64")
 _MJD_ZERO = 2400000.5
 # Scale changes round to a few units in the last place of the day fraction (~1e-11 s), so
@@ -208,21 +211,69 @@ def _year_start(year, scale):
     return _readonly(jd1), _readonly(jd2)
 
 
-def _convert(jd1, jd2, src, dst):
-    """Change the scale of a two-part Julian date along utc <-> tai <-> tt."""
-    if src == dst:
+def _ut1_minus_tai(u1, u2):
+    """UT1 - TAI (s) at UTC dates from the active Earth orientation source."""
+    from orbalis.frames import frames  # frames imports this module: bound on first use
+
+    table = frames._source_values(np.ravel(u1), np.ravel(u2))[0]
+    return table.reshape(np.shape(u1))
+
+
+def _tdb_minus_tt(jd1, jd2):
+    """TDB - TT (s) at the geocentre: ERFA's dtdb series (Fairhead & Bretagnon 1990) with the
+    observer at the centre of the Earth, so the topocentric terms (below 2 us) vanish."""
+    return erfa.dtdb(jd1, jd2, 0.0, 0.0, 0.0, 0.0)
+
+
+def _to_tai(jd1, jd2, src):
+    if src == "tai":
         return jd1, jd2
     if src == "utc":
-        jd1, jd2 = _quiet(erfa.utctai, jd1, jd2)
-        src = "tai"
-    elif src == "tt":
-        jd1, jd2 = erfa.tttai(jd1, jd2)
-        src = "tai"
+        return _quiet(erfa.utctai, jd1, jd2)
+    if src == "tt":
+        return erfa.tttai(jd1, jd2)
+    if src == "tdb":
+        # TT = TDB - (TDB - TT)(TT): two fixed-point steps, since TDB - TT changes by < 1e-9
+        # of itself per second
+        tt1, tt2 = jd1, jd2
+        for _ in range(2):
+            tt1, tt2 = jd1, jd2 - _tdb_minus_tt(tt1, tt2) / 86400.0
+        return erfa.tttai(tt1, tt2)
+    # ut1: UT1 - TAI is looked up at UTC, within a second of UT1; two steps settle it
+    u1, u2 = jd1, jd2
+    for _ in range(2):
+        dta = _ut1_minus_tai(u1, u2)
+        t1, t2 = jd1, jd2 - dta / 86400.0
+        u1, u2 = _quiet(erfa.taiutc, t1, t2)
+    return t1, t2
+
+
+def _from_tai(jd1, jd2, dst):
+    if dst == "tai":
+        return jd1, jd2
+    if dst == "utc":
+        return _quiet(erfa.taiutc, jd1, jd2)
     if dst == "tt":
-        jd1, jd2 = erfa.taitt(jd1, jd2)
-    elif dst == "utc":
-        jd1, jd2 = _quiet(erfa.taiutc, jd1, jd2)
-    return _day_frac(jd1, jd2)
+        return erfa.taitt(jd1, jd2)
+    if dst == "tdb":
+        tt1, tt2 = erfa.taitt(jd1, jd2)
+        return tt1, tt2 + _tdb_minus_tt(tt1, tt2) / 86400.0
+    u1, u2 = _quiet(erfa.taiutc, jd1, jd2)
+    return erfa.taiut1(jd1, jd2, _ut1_minus_tai(u1, u2))
+
+
+def _convert(jd1, jd2, src, dst):
+    """Change the scale of a two-part Julian date, through TAI."""
+    if src == dst:
+        return jd1, jd2
+    if (src, dst) == ("tt", "tdb") or (src, dst) == ("tdb", "tt"):
+        sign = 1.0 if dst == "tdb" else -1.0
+        t1, t2 = jd1, jd2
+        for _ in range(1 if dst == "tdb" else 2):
+            t1, t2 = jd1, jd2 + sign * _tdb_minus_tt(t1, t2) / 86400.0
+        return _day_frac(t1, t2)
+    jd1, jd2 = _to_tai(jd1, jd2, src)
+    return _day_frac(*_from_tai(jd1, jd2, dst))
 
 
 def _check_scale(scale):
@@ -317,7 +368,10 @@ class Time:
         ``scale``; aware: an instant, moved to UTC) or ``datetime.date``; a NumPy
         ``datetime64`` value or array of any unit; numbers or arrays of numbers with
         ``format="jd"`` or ``format="mjd"``; a sequence or array of strings, dates or
-        datetimes.
+        datetimes; an astropy ``Time`` (its scale kept, TCG and TCB converted to TT by
+        astropy); a pandas ``DatetimeIndex``, ``Series`` of datetime64 or ``Timestamp``
+        (naive: read in ``scale``; time-zone aware: instants).  Neither package is imported
+        unless such an object is given.
     value2:
         a second part with ``format="jd"`` or ``format="mjd"``: the epoch is the exact sum
         ``value + value2``, as in ``Time(2460000.5, 0.123456789, format="jd")``.  The two
@@ -327,7 +381,17 @@ class Time:
     format:
         None (inferred from the value), "jd", "mjd", "iso", "isot", "datetime" or "datetime64".
     scale:
-        "utc" (default), "tai" or "tt".  Calendar fields without a zone are read in this scale.
+        "utc" (default), "tai", "tt", "tdb" or "ut1".  Calendar fields without a zone are read
+        in this scale.  TDB is TT plus ERFA's ``dtdb`` series at the geocentre (the observer's
+        topocentric terms, below 2 us, are left out); UT1 follows the active Earth orientation
+        source of ``orbalis.frames`` (the bundled IERS table by default), so a UT1 epoch
+        converts with the data installed at the time of the conversion.
+
+    Arithmetic counts SI seconds and keeps the two-part precision: ``t + seconds`` and
+    ``t - seconds`` (a number, an array that broadcasts, a timedelta or timedelta64; through
+    TAI for UTC and UT1, so one second stays one second across a leap second), ``t1 - t0`` in
+    float64 seconds, and ``t0 + np.arange(0, 86400, 30)`` for a grid.  Epochs compare with
+    ``==``, ``<``, ``<=``, ``>`` and ``>=``, element-wise; in different scales to within 1 ns.
 
     Raises TypeError for a value of the wrong kind and ValueError for an unreadable string, a
     field out of range, a non-finite number, or an unknown format or scale.
@@ -362,6 +426,8 @@ class Time:
                 f"{type(value2).__name__} (give the format by keyword)"
             )
 
+        if value2 is None and _package_of(value) in ("astropy", "pandas"):
+            value = _foreign(value, format, scale or "utc")
         if isinstance(value, Time):
             if value2 is not None:
                 raise TypeError("Time: a second value (value2) cannot be added to a Time")
@@ -556,7 +622,7 @@ class Time:
 
     @property
     def scale(self):
-        """Time scale: "utc", "tai" or "tt"."""
+        """Time scale: "utc", "tai", "tt", "tdb" or "ut1"."""
         return self._scale
 
     @property
@@ -624,6 +690,112 @@ class Time:
     def tt(self):
         """The same epochs in TT (a new Time)."""
         return Time(self, scale="tt")
+
+    @property
+    def tdb(self):
+        """The same epochs in TDB at the geocentre (a new Time)."""
+        return Time(self, scale="tdb")
+
+    @property
+    def ut1(self):
+        """The same epochs in UT1, from the active Earth orientation source (a new Time)."""
+        return Time(self, scale="ut1")
+
+    def to_datetime64(self):
+        """Time.to_datetime64(self) -> datetime64 | ndarray[datetime64[ns]]: the UTC epochs,
+        rounded to the nanosecond.  datetime64 has no leap seconds: an epoch inside one raises
+        ValueError, as does one outside the nanosecond range (years 1678 to 2261)."""
+        u = self if self._scale == "utc" else self.utc
+        iy, im, iday, hmsf = _quiet(erfa.d2dtf, "UTC", 9, u._jd1, u._jd2)
+        if np.any(hmsf["s"] == 60):
+            raise ValueError("Time.to_datetime64: a leap second cannot be held by datetime64")
+        if np.any((iy < 1678) | (iy > 2261)):
+            raise ValueError(
+                "Time.to_datetime64: epochs before 1678 or after 2261 are outside the range "
+                f"of datetime64[ns] (years {int(np.min(iy))} to {int(np.max(iy))})"
+            )
+        _, mjd = erfa.cal2jd(iy, im, iday)
+        days = mjd.astype(np.int64) - 40587  # MJD of 1970-01-01
+        secs = ((days * 24 + hmsf["h"]) * 60 + hmsf["m"]) * 60 + hmsf["s"]
+        ns = secs.astype(np.int64) * 1_000_000_000 + hmsf["f"]
+        out = ns.astype("M8[ns]")
+        return out[()] if out.ndim == 0 else out
+
+    # -- arithmetic -----------------------------------------------------------------------
+
+    # ndarray operands defer to Time's operators, so ``seconds + t`` and ``t + seconds`` agree
+    __array_ufunc__ = None
+
+    def _shift(self, seconds, sign):
+        s = _seconds(seconds)
+        try:
+            shape = np.broadcast_shapes(self.shape, s.shape)
+        except ValueError:
+            raise ValueError(
+                f"Time: cannot add seconds of shape {s.shape} to epochs of shape {self.shape}"
+            ) from None
+        scale = self._scale
+        work = scale if scale in _UNIFORM else "tai"  # UTC and UT1 count SI seconds in TAI
+        jd1, jd2 = _convert(self._jd1, self._jd2, scale, work)
+        # whole days and a remainder, both exact, so that only the last division rounds
+        days = np.round(s / 86400.0)
+        rest = s - days * 86400.0
+        jd1, jd2 = _day_frac(jd1 + sign * days, jd2 + sign * (rest / 86400.0))
+        jd1, jd2 = _convert(jd1, jd2, work, scale)
+        return Time._from_parts(np.broadcast_to(jd1, shape), np.broadcast_to(jd2, shape), scale)
+
+    def __add__(self, other):
+        """t + seconds -> Time: later by seconds (a number or array of SI seconds)."""
+        if isinstance(other, Time):
+            raise TypeError("Time: two epochs cannot be added; subtract them for an interval")
+        return self._shift(other, 1.0)
+
+    __radd__ = __add__
+
+    def __sub__(self, other):
+        """t - seconds -> Time; t - other_time -> float64 seconds (SI seconds; through TAI for
+        UTC and UT1, so a leap second counts)."""
+        if isinstance(other, Time):
+            a1, a2, b1, b2, _ = self._common(other)
+            d = ((a1 - b1) + (a2 - b2)) * 86400.0
+            return float(d) if d.ndim == 0 else d
+        return self._shift(other, -1.0)
+
+    def __rsub__(self, other):
+        raise TypeError(
+            f"Time: cannot subtract a Time from a {type(other).__name__}; "
+            "subtract seconds from the Time instead"
+        )
+
+    def _common(self, other):
+        """Both epochs as (a1, a2, b1, b2, tolerance in days) in one scale: the shared scale
+        when it counts SI seconds, else TAI."""
+        if self._scale == other._scale and self._scale in _UNIFORM:
+            return self._jd1, self._jd2, other._jd1, other._jd2, 0.0
+        work = self._scale if self._scale in _UNIFORM else "tai"
+        a1, a2 = _convert(self._jd1, self._jd2, self._scale, work)
+        b1, b2 = _convert(other._jd1, other._jd2, other._scale, work)
+        tol = 0.0 if self._scale == other._scale else _CROSS_SCALE_TOLERANCE_DAYS
+        return a1, a2, b1, b2, tol
+
+    def _order(self, other, test):
+        if not isinstance(other, Time):
+            return NotImplemented
+        a1, a2, b1, b2, tol = self._common(other)
+        res = test((a1 - b1) + (a2 - b2), tol)
+        return bool(res) if res.ndim == 0 else res
+
+    def __lt__(self, other):
+        return self._order(other, lambda d, tol: d < -tol)
+
+    def __le__(self, other):
+        return self._order(other, lambda d, tol: d <= tol)
+
+    def __gt__(self, other):
+        return self._order(other, lambda d, tol: d > tol)
+
+    def __ge__(self, other):
+        return self._order(other, lambda d, tol: d >= -tol)
 
     def to_datetime(self):
         """Time.to_datetime(self) -> datetime | ndarray[object]: naive UTC datetimes,
@@ -711,8 +883,82 @@ class Time:
         jd2 = np.asarray(state["jd2"], dtype=np.float64)
         if jd1.shape != jd2.shape:
             raise ValueError("Time.__setstate__: jd1 and jd2 differ in shape")
+        if not (np.all(np.isfinite(jd1)) and np.all(np.isfinite(jd2))):
+            raise ValueError("Time.__setstate__: the Julian dates must be finite")
         self._scale = _check_scale(state["scale"])
         self._jd1, self._jd2 = _readonly(jd1), _readonly(jd2)
+
+
+def _seconds(value):
+    """value as a float64 array of finite SI seconds: numbers, arrays of numbers, timedelta
+    or timedelta64; TypeError or ValueError naming what was received otherwise."""
+    if isinstance(value, datetime.timedelta):
+        return np.asarray(value.total_seconds())
+    if isinstance(value, (bool, np.bool_, str, bytes)):
+        raise TypeError(f"Time: cannot add or subtract a {type(value).__name__} as seconds")
+    try:
+        a = np.asarray(value)
+    except Exception as exc:
+        raise TypeError(f"Time: cannot read {type(value).__name__} as seconds: {exc}") from None
+    if a.dtype.kind == "m":
+        if np.any(np.isnat(a)):
+            raise ValueError("Time: cannot add or subtract NaT (not-a-time)")
+        a = a / np.timedelta64(1, "s")
+    elif a.dtype.kind not in "iuf":
+        raise TypeError(
+            f"Time: seconds must be real numbers or timedelta64, got {type(value).__name__}"
+            + (f" of dtype {a.dtype}" if isinstance(value, np.ndarray) else "")
+        )
+    a = a.astype(np.float64)
+    if not np.all(np.isfinite(a)):
+        raise ValueError("Time: seconds to add or subtract must be finite")
+    return a
+
+
+def _package_of(value):
+    return type(value).__module__.partition(".")[0]
+
+
+def _foreign(value, format, scale):
+    """A Time (or datetime64 values) from an astropy Time or a pandas DatetimeIndex, Series or
+    Timestamp, told by duck typing so that neither package is imported here."""
+    kind = type(value).__name__
+    if format is not None:
+        raise TypeError(f"Time: format={format!r} does not read a {kind}")
+    if _package_of(value) == "astropy" and hasattr(value, "jd1"):
+        src = getattr(value, "scale", None)
+        if src == "local":
+            raise ValueError("Time: an astropy Time in the 'local' scale has no defined instant")
+        if src not in _SCALES:
+            value, src = value.tt, "tt"  # TCG, TCB: astropy converts them
+        if getattr(value, "masked", False):
+            raise ValueError("Time: cannot read a masked astropy Time (missing epochs)")
+        jd1 = np.asarray(value.jd1, dtype=np.float64)
+        jd2 = np.asarray(value.jd2, dtype=np.float64)
+        if not (np.all(np.isfinite(jd1)) and np.all(np.isfinite(jd2))):
+            raise ValueError("Time: the astropy Time holds non-finite Julian dates")
+        return Time._from_parts(*_day_frac(jd1, jd2), src)
+    if kind == "Timestamp":
+        zoned = value.tzinfo is not None
+        a = np.asarray((value.tz_convert(None) if zoned else value).to_datetime64())
+    elif kind == "DatetimeIndex":
+        zoned = value.tz is not None
+        a = np.asarray((value.tz_convert(None) if zoned else value).to_numpy())
+    elif kind == "Series" and hasattr(value, "dt") and value.dtype.kind == "M":
+        zoned = getattr(value.dt, "tz", None) is not None
+        a = np.asarray((value.dt.tz_convert(None) if zoned else value).to_numpy())
+    else:
+        dtype = getattr(value, "dtype", None)
+        raise TypeError(
+            f"Time: cannot read a pandas {kind}"
+            + (f" of dtype {dtype}" if dtype is not None else "")
+            + " as epochs; a DatetimeIndex, a Series of datetime64 or a Timestamp is read"
+        )
+    if a.dtype.kind != "M":
+        raise TypeError(f"Time: a pandas {kind} gave values of dtype {a.dtype}, not datetime64")
+    read = "utc" if zoned else scale  # zoned values are UTC instants
+    jd1, jd2 = Time._from_dates(a, None, read)
+    return Time._from_parts(jd1, jd2, read)
 
 
 def _iso_text(y, mo, d, hmsf):

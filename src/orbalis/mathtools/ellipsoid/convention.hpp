@@ -36,26 +36,13 @@ struct ModuleState {
     PyObject* real_name = nullptr;
     PyObject* dtype_names[4] = {};  // in the order of kRecordLayouts
 };
-inline ModuleState module_state;
+inline ModuleState g_module_state;
 
 inline EllipsoidObject* as_ellipsoid(PyObject* self) { return reinterpret_cast<EllipsoidObject*>(self); }
 
-// The kernel `name` of `e` as a method runs it: directly when `e` has the module's own
-// table (the same bits, without the per-call slot lookups and error tests of nested
-// kernels), through e's table slot otherwise, so a native subclass's slot is honoured.
-#define ORBALIS_METHOD_KERNEL(e, name)                                              \
-    ((e)->__pyx_vtab == &kKernelTable ? &name<EllipsoidObject, Calls::direct>        \
-                                      : (e)->__pyx_vtab->name)
-
-// Adds the traceback entry of a method to the pending error; returns NULL for chaining.
-inline PyObject* method_error(const char* qualname) {
-    py::add_traceback(qualname, kSourceFile);
-    return nullptr;
-}
-
 // A module global, looked up at each call as the methods' own code would; borrowed.
 inline PyObject* module_global(PyObject* name) {
-    PyObject* value = PyDict_GetItemWithError(module_state.dict, name);
+    PyObject* value = PyDict_GetItemWithError(g_module_state.dict, name);
     if (!value && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return value;
 }
@@ -71,10 +58,16 @@ inline bool as_double(PyObject* obj, double& out) {
     return !(out == -1.0 && PyErr_Occurred());
 }
 
-// Scalar test of the scalar-or-array convention: an instance of numbers.Real.
+// Scalar test of the scalar-or-array convention: an instance of numbers.Real. The exact
+// types float, int and numpy.float64 are instances (NumPy registers its scalars), so they
+// are answered before the abstract base class's machinery.
 inline int is_real(PyObject* obj) {
-    if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj)) return 1;
-    PyObject* real = module_global(module_state.real_name);
+    if (PyFloat_CheckExact(obj) || PyLong_CheckExact(obj) || Py_IS_TYPE(obj, &PyDoubleArrType_Type))
+        return 1;
+    // Nor is a plain ndarray one (NumPy registers its scalars with numbers.Real, never the
+    // array type), the common case of a batch call.
+    if (PyArray_CheckExact(obj)) return 0;
+    PyObject* real = module_global(g_module_state.real_name);
     if (!real) return -1;
     return PyObject_IsInstance(obj, real);
 }
@@ -293,7 +286,7 @@ inline bool for_each_element(PyObject* const* inputs, Py_ssize_t n, Body&& body)
 
 // -- shape checks ---------------------------------------------------------------------------
 
-inline bool assertions_enabled() { return module_state.assertions_enabled; }
+inline bool assertions_enabled() { return g_module_state.assertions_enabled; }
 
 // Truth of `objs[0].attr == objs[1].attr == ... [== last]`, evaluated as Python evaluates
 // a chained comparison: attributes are fetched left to right and evaluation stops at the
@@ -330,6 +323,8 @@ inline bool check(int condition) {
 
 // `obj.ndim == value`, as a truth value (-1 on error).
 inline int ndim_equals(PyObject* obj, long value) {
+    // A plain ndarray's attributes are its fields: no lookup can fail or differ.
+    if (PyArray_CheckExact(obj)) return PyArray_NDIM(reinterpret_cast<PyArrayObject*>(obj)) == value;
     Ref ndim = Ref::steal(PyObject_GetAttrString(obj, "ndim"));
     if (!ndim) return -1;
     Ref expected = Ref::steal(PyLong_FromLong(value));
@@ -346,6 +341,10 @@ inline Ref shape_item(PyObject* obj, Py_ssize_t index) {
 
 // `obj.shape[index] == value`, as a truth value (-1 on error).
 inline int shape_item_equals(PyObject* obj, Py_ssize_t index, long value) {
+    if (PyArray_CheckExact(obj)) {
+        auto* arr = reinterpret_cast<PyArrayObject*>(obj);
+        if (index < PyArray_NDIM(arr)) return PyArray_DIM(arr, static_cast<int>(index)) == value;
+    }
     Ref item = shape_item(obj, index);
     if (!item) return -1;
     Ref expected = Ref::steal(PyLong_FromLong(value));
@@ -374,7 +373,10 @@ inline Py_ssize_t batch_length(PyObject* obj) {
     }
     Ref item = shape_item(obj, 0);
     if (!item) return -1;
-    return PyNumber_AsSsize_t(item.get(), PyExc_OverflowError);
+    const Py_ssize_t n = PyNumber_AsSsize_t(item.get(), PyExc_OverflowError);
+    if (n < 0 && !PyErr_Occurred())
+        PyErr_Format(PyExc_ValueError, "shape[0] must not be negative, got %zd", n);
+    return n;
 }
 
 // Rows convention checks: `assert r.ndim == 2` then `assert r.shape[1] == 3`.
@@ -387,6 +389,18 @@ inline bool check_rows_of_three(PyObject* r) {
 // `assert a.shape == b.shape [== c.shape]`.
 inline bool check_same_1d(PyObject* const* inputs, int count) {
     if (!assertions_enabled()) return true;
+    bool plain = true;
+    for (int k = 0; k < count; ++k) plain = plain && PyArray_CheckExact(inputs[k]);
+    if (plain) {
+        // The same two assertions, read from the arrays' fields: every ndim equal and 1,
+        // then every shape equal (all one-dimensional by then, so their lengths).
+        const auto array = [&](int k) { return reinterpret_cast<PyArrayObject*>(inputs[k]); };
+        bool ndim_ok = true, shape_ok = true;
+        for (int k = 0; k < count; ++k) ndim_ok = ndim_ok && PyArray_NDIM(array(k)) == 1;
+        for (int k = 1; k < count; ++k)
+            shape_ok = shape_ok && PyArray_DIM(array(k), 0) == PyArray_DIM(array(0), 0);
+        return check(ndim_ok) && check(shape_ok);
+    }
     Ref one = Ref::steal(PyLong_FromLong(1));
     if (!one) return false;
     return check(chained_attr_equal(inputs, count, "ndim", one.get())) &&
@@ -443,7 +457,11 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
     ok = ok && names && PyTuple_GET_SIZE(names) == layout.count;
     for (int k = 0; ok && k < layout.count; ++k) {
         PyObject* entry = PyDict_GetItemWithError(PyDataType_FIELDS(descr), PyTuple_GET_ITEM(names, k));
-        if (!entry) return PyErr_Occurred() ? false : (ok = false);
+        if (!entry) {
+            if (PyErr_Occurred()) return false;
+            ok = false;  // a name without its field entry: reported below like any mismatch
+            break;
+        }
         auto* field = reinterpret_cast<PyArray_Descr*>(PyTuple_GET_ITEM(entry, 0));
         const long offset = PyLong_AsLong(PyTuple_GET_ITEM(entry, 1));
         ok = offset == k * field_size;
@@ -456,20 +474,65 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
                  PyLong_AsLong(PyTuple_GET_ITEM(sub->shape, 0)) == layout.width;
         }
     }
-    if (!ok && !PyErr_Occurred())
-        PyErr_Format(PyExc_ValueError,
-                     "Buffer dtype mismatch: %s %R does not describe the %s record (%d packed "
-                     "native float64 fields%s)",
-                     layout.dtype_name, reinterpret_cast<PyObject*>(descr), layout.record_name,
-                     layout.count, layout.width == 3 ? " of 3 elements" : "");
+    if (!ok && !PyErr_Occurred()) {
+        const char* shape = layout.width == 3 ? " of 3 elements" : "";
+        Ref message = Ref::steal(PyUnicode_FromFormat(
+            "Buffer dtype mismatch: %s %R does not describe the %s record (%d packed native "
+            "float64 fields%s)",
+            layout.dtype_name, reinterpret_cast<PyObject*>(descr), layout.record_name,
+            layout.count, shape));
+        if (message) {
+            PyErr_SetObject(PyExc_ValueError, message.get());
+        } else {
+            // A dtype broken enough to fail its own repr is still refused with ValueError.
+            PyErr_Clear();
+            PyErr_Format(PyExc_ValueError,
+                         "Buffer dtype mismatch: %s does not describe the %s record (%d packed "
+                         "native float64 fields%s)",
+                         layout.dtype_name, layout.record_name, layout.count, shape);
+        }
+    }
     return ok;
+}
+
+// Zeroed storage for the records of a small result: a variable-size object holding the
+// doubles inline (PyType_GenericAlloc zeroes the whole object), so a single-record result
+// costs one small allocation besides its array. Only the record view refers to it, as its
+// base; nothing can resize it.
+struct RecordStore {
+    PyObject_VAR_HEAD
+    alignas(16) double data[1];
+};
+inline constexpr Py_ssize_t kRecordStoreDoubles = 64;  // larger results use a float64 array
+inline PyTypeObject* g_record_store_type = nullptr;      // made when the module is imported
+
+inline void record_store_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+inline PyTypeObject* make_record_store_type(PyObject* module) {
+    static PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(record_store_dealloc)},
+        {Py_tp_doc, const_cast<char*>("Storage of the records of a small Ellipsoid result.")},
+        {0, nullptr},
+    };
+    static PyType_Spec spec = {
+        "orbalis.mathtools.ellipsoid.ellipsoid.RecordStore",
+        static_cast<int>(offsetof(RecordStore, data)),
+        static_cast<int>(sizeof(double)),
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        slots,
+    };
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &spec, nullptr));
 }
 
 // `numpy.zeros(shape=n, dtype=<record dtype>)` taken as a view of records: the dtype is the
 // module global of that name, checked against the record layout.
 inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
     const std::ptrdiff_t index = &layout - kRecordLayouts;
-    PyObject* dtype = module_global(module_state.dtype_names[index]);
+    PyObject* dtype = module_global(g_module_state.dtype_names[index]);
     if (!dtype) return {};
     PyArray_Descr* descr = nullptr;
     if (!PyArray_DescrConverter(dtype, &descr)) return {};
@@ -486,13 +549,32 @@ inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
         Py_INCREF(descr);
         Py_XSETREF(known, descr);
     }
-    // Allocated uninitialised and zeroed by hand: the records hold only doubles, so this is
-    // what numpy.zeros makes, without its per-field fill.
-    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, nullptr, 0, nullptr));
-    if (!array) return {};
-    auto* arr = reinterpret_cast<PyArrayObject*>(array.get());
-    data = PyArray_BYTES(arr);
-    std::memset(data, 0, PyArray_NBYTES(arr));
+    // The records hold only doubles, so zeroed doubles viewed as records are what
+    // numpy.zeros makes, and NumPy's own allocation of a structured array would look up a
+    // per-field fill on every call. The doubles live in a RecordStore when they are few
+    // (one small allocation, zeroed) and otherwise in a float64 array, which NumPy zeroes
+    // through calloc: pages are touched only as results are written, so a huge batch whose
+    // first row fails costs nothing. The record view keeps the storage as its base; it is
+    // writable and C-ordered.
+    const Py_ssize_t doubles_per_record = layout.count * layout.width;
+    Ref storage;
+    if (n <= kRecordStoreDoubles / doubles_per_record) {
+        storage = Ref::steal(PyType_GenericAlloc(g_record_store_type, n * doubles_per_record));
+        if (storage) data = reinterpret_cast<char*>(reinterpret_cast<RecordStore*>(storage.get())->data);
+    } else {
+        npy_intp dims[2] = {n, doubles_per_record};
+        storage = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
+        if (storage) data = PyArray_BYTES(reinterpret_cast<PyArrayObject*>(storage.get()));
+    }
+    if (!storage) {
+        Py_DECREF(descr);
+        return {};
+    }
+    Ref array = Ref::steal(PyArray_NewFromDescr(&PyArray_Type, descr, 1, &n, nullptr, data,
+                                                NPY_ARRAY_CARRAY, nullptr));
+    if (!array ||
+        PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), storage.release()) < 0)
+        return {};
     return array;
 }
 

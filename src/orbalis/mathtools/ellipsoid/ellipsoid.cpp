@@ -1,7 +1,7 @@
 // The ellipsoid extension module: the Ellipsoid type (construction, validation,
 // properties, refusal of pickling), its kernel table, and the import sequence that binds
 // the lingeom kernels, NumPy, the record dtypes and numbers.Real. The Python-level
-// methods are defined in geodetic_methods.cpp and observation_methods.cpp.
+// methods are the rows of methods.cpp.
 #define ORBALIS_ELLIPSOID_IMPORTS_NUMPY
 #include "convention.hpp"
 #include "methods.hpp"
@@ -30,7 +30,7 @@ PyObject* ellipsoid_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     Ref self = Ref::steal(type->tp_alloc(type, 0));
     if (!self) return nullptr;
     EllipsoidObject* e = as_ellipsoid(self.get());
-    e->__pyx_vtab = &kKernelTable;
+    e->vtab = &kKernelTable;
     // NaN fails both comparisons.
     if (assertions_enabled() && !(Re > 0.0)) return py::raise_assertion(), nullptr;
     e->Re = Re;
@@ -46,7 +46,12 @@ int ellipsoid_init(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_re_f(args, kwargs, Re, f) ? 0 : -1;
 }
 
-void ellipsoid_dealloc(PyObject* self) { Py_TYPE(self)->tp_free(self); }
+// A heap type's instances hold a reference to their type, dropped after the memory.
+void ellipsoid_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
 
 PyObject* get_Re(PyObject* self, void*) { return PyFloat_FromDouble(as_ellipsoid(self)->Re); }
 PyObject* get_f(PyObject* self, void*) { return PyFloat_FromDouble(as_ellipsoid(self)->f); }
@@ -60,22 +65,16 @@ PyObject* ellipsoid_repr(PyObject* self) {
     return PyUnicode_FromFormat("%s(Re=%R, f=%R)", _PyType_Name(Py_TYPE(self)), re.get(), f.get());
 }
 
-PyGetSetDef ellipsoid_getset[] = {
+PyGetSetDef g_ellipsoid_getset[] = {
     {"Re", get_Re, nullptr, "Equatorial radius (semi-major axis a), in metres by convention.", nullptr},
     {"f", get_f, nullptr, "Flattening factor, in [0, 1).", nullptr},
     {"Rp", get_Rp, nullptr, "Polar radius (semi-minor axis b) = (1 - f) Re.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-PyMethodDef ellipsoid_methods[] = {
+PyMethodDef g_ellipsoid_methods[] = {
     py::kRefuseReduce, py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
-};
-
-PyTypeObject EllipsoidType = {
-    PyVarObject_HEAD_INIT(nullptr, 0)
-    "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid",  // tp_name
-    sizeof(EllipsoidObject),                             // tp_basicsize
 };
 
 constexpr const char* kEllipsoidDoc =
@@ -101,21 +100,42 @@ constexpr const char* kEllipsoidDoc =
     ">>> wgs84.Rp\n"
     "6356752.314245179\n";
 
+PyType_Slot g_ellipsoid_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kEllipsoidDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(ellipsoid_new)},
+    {Py_tp_init, reinterpret_cast<void*>(ellipsoid_init)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(ellipsoid_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(ellipsoid_repr)},
+    {Py_tp_getset, g_ellipsoid_getset},
+    {Py_tp_methods, g_ellipsoid_methods},
+    {0, nullptr},
+};
+
+// Subclassable; no GC (an Ellipsoid holds no references), no dict, no weak references.
+// Immutable, like the static type it replaces: the methods and the `__pyx_vtable__`
+// capsule are installed once below, and no Python code may rebind them on the type (a
+// subclass may, on itself).
+PyType_Spec g_ellipsoid_spec = {
+    kTypeName,
+    static_cast<int>(sizeof(EllipsoidObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
+    g_ellipsoid_slots,
+};
+
+// The type, owned by the module for the life of the process (the module cannot be
+// initialised twice).
+PyTypeObject* g_ellipsoid_type = nullptr;
+
 int ready_type(PyObject* module) {
-    EllipsoidType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-    EllipsoidType.tp_doc = kEllipsoidDoc;
-    EllipsoidType.tp_new = ellipsoid_new;
-    EllipsoidType.tp_init = ellipsoid_init;
-    EllipsoidType.tp_dealloc = ellipsoid_dealloc;
-    EllipsoidType.tp_repr = ellipsoid_repr;
-    EllipsoidType.tp_getset = ellipsoid_getset;
-    EllipsoidType.tp_methods = ellipsoid_methods;
-    if (PyType_Ready(&EllipsoidType) < 0) return -1;
+    g_ellipsoid_type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &g_ellipsoid_spec, nullptr));
+    if (!g_ellipsoid_type) return -1;
     // The kernel table, for native code that calls an Ellipsoid's kernels directly.
     Ref vtable = Ref::steal(PyCapsule_New(const_cast<EllipsoidKernels*>(&kKernelTable), nullptr, nullptr));
-    if (!vtable || PyDict_SetItemString(EllipsoidType.tp_dict, "__pyx_vtable__", vtable.get()) < 0)
+    if (!vtable || PyDict_SetItemString(g_ellipsoid_type->tp_dict, "__pyx_vtable__", vtable.get()) < 0)
         return -1;
-    return PyModule_AddObjectRef(module, "Ellipsoid", reinterpret_cast<PyObject*>(&EllipsoidType));
+    PyType_Modified(g_ellipsoid_type);
+    return PyModule_AddObjectRef(module, "Ellipsoid", reinterpret_cast<PyObject*>(g_ellipsoid_type));
 }
 
 // Binds one lingeom kernel: the capsule must exist and be named by the exact signature.
@@ -153,7 +173,7 @@ int bind_lingeom() {
         bind_kernel(capi.get(), "dot", lingeom::kDotSignature, bound.dot) < 0 ||
         bind_kernel(capi.get(), "norm", lingeom::kNormSignature, bound.norm) < 0)
         return -1;
-    bound_vector_kernels = bound;
+    g_vector_kernels = bound;
     return 0;
 }
 
@@ -161,40 +181,28 @@ int exec_module(PyObject* module) {
     if (PyArray_ImportNumPyAPI() < 0) return -1;
     const int assertions = py::read_assertions_enabled();
     if (assertions < 0) return -1;
-    module_state.assertions_enabled = assertions != 0;
-    module_state.dict = PyModule_GetDict(module);
-    module_state.numpy_name = PyUnicode_InternFromString("numpy");
-    module_state.real_name = PyUnicode_InternFromString("Real");
-    if (!module_state.numpy_name || !module_state.real_name) return -1;
+    g_module_state.assertions_enabled = assertions != 0;
+    g_module_state.dict = PyModule_GetDict(module);
+    g_module_state.numpy_name = PyUnicode_InternFromString("numpy");
+    g_module_state.real_name = PyUnicode_InternFromString("Real");
+    if (!g_module_state.numpy_name || !g_module_state.real_name) return -1;
     for (int k = 0; k < 4; ++k) {
-        module_state.dtype_names[k] = PyUnicode_InternFromString(kRecordLayouts[k].dtype_name);
-        if (!module_state.dtype_names[k]) return -1;
+        g_module_state.dtype_names[k] = PyUnicode_InternFromString(kRecordLayouts[k].dtype_name);
+        if (!g_module_state.dtype_names[k]) return -1;
     }
     if (ready_type(module) < 0) return -1;
+    g_record_store_type = make_record_store_type(module);
+    if (!g_record_store_type) return -1;
     if (bind_lingeom() < 0) return -1;
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
     for (const RecordLayout& layout : kRecordLayouts)
-        if (py::bind_import(module_state.dict, "orbalis.datamodel", layout.dtype_name) < 0) return -1;
-    if (py::bind_import(module_state.dict, "numbers", "Real") < 0) return -1;
+        if (py::bind_import(g_module_state.dict, "orbalis.datamodel", layout.dtype_name) < 0) return -1;
+    if (py::bind_import(g_module_state.dict, "numbers", "Real") < 0) return -1;
     PyTypeObject* method_type =
         py::make_annotated_method_type("orbalis.mathtools.ellipsoid.ellipsoid.method");
     if (!method_type) return -1;
-    // In the order the type lists them.
-    const py::AnnotatedMethodDef methods[] = {
-        kReducedLatFromGeodeticLat,
-        kGeodeticLatFromReducedLat,
-        kEnu,
-        kSurfPosFromSurfCoord,
-        kSurfCoordFromSurfPos,
-        kSolveReducedLatEquation,
-        kLlaFromPos,
-        kPosFromLla,
-        kSurfPosOfRayFirstIntersection,
-        kAerCoords,
-        {nullptr, nullptr, nullptr, nullptr},
-    };
-    const int added = py::add_annotated_methods(method_type, &EllipsoidType, methods);
+    const int added = py::add_annotated_methods(method_type, g_ellipsoid_type, kMethodTable);
     Py_DECREF(method_type);  // each descriptor holds a reference to its type
     return added;
 }

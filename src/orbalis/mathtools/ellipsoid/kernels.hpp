@@ -3,9 +3,10 @@
 // observation and ray intersection.
 //
 // The kernels are templates over the object type `Self`, which provides `Re`, `f`, the
-// kernel table `__pyx_vtab` (a KernelTable<Self>), and two free functions found by
-// argument-dependent lookup: `kernel_error_pending(self, qualname)`, the test for a
-// pending interpreter error made after every nested kernel call, and
+// kernel table `vtab` (a KernelTable<Self>), and two free functions found by
+// argument-dependent lookup: `kernel_error_pending(self, kernel)`, the test for a pending
+// interpreter error made after every nested kernel call (`kernel` is the bare name of the
+// kernel that made the call, for its traceback entry), and
 // `vector_kernels(self)`, the 3-vector kernels bound from lingeom. Nothing here includes
 // Python.h: a plain C++ object can instantiate them (benchmarks, native tests).
 //
@@ -48,9 +49,6 @@ struct VectorKernels {
     lingeom::NormFn norm;
 };
 
-// Qualified names for the traceback entries of kernels that call other kernels.
-#define ORBALIS_KERNEL_NAME(name) "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid." #name
-
 // Newton steps allowed before the reduced-latitude iteration gives up with NaN. Points
 // that converge need fewer than ten; near the evolute, deep inside the ellipsoid, the
 // iteration can cycle for ever, and no input may hang the caller.
@@ -76,15 +74,15 @@ inline constexpr double kPolarCosBeta = 1e-3;
 // module's own, where both forms compute the same bits.
 enum class Calls { through_table, direct };
 
-// A call of the kernel `name` in the form `calls` selects (see Calls).
-#define ORBALIS_CALL(name, ...)                                                     \
-    (calls == Calls::direct ? name<Self, Calls::direct>(self, __VA_ARGS__)          \
-                            : self->__pyx_vtab->name(self, __VA_ARGS__))
-
-// After a call made with ORBALIS_CALL: true (return at once) when an interpreter error is
-// pending; never in the direct form.
-#define ORBALIS_ERROR_PENDING(kernel) \
-    (calls == Calls::through_table && kernel_error_pending(self, ORBALIS_KERNEL_NAME(kernel)))
+// After a nested call: true (return at once) when an interpreter error is pending, with a
+// traceback entry for `kernel`; never in the direct form, whose callees cannot raise.
+template <Calls calls, class Self>
+inline bool error_pending(Self* self, const char* kernel) noexcept {
+    if constexpr (calls == Calls::direct)
+        return false;
+    else
+        return kernel_error_pending(self, kernel);
+}
 
 // -- latitudes -----------------------------------------------------------------------------
 
@@ -98,6 +96,24 @@ double c_reduced_lat_from_geodetic_lat(Self* self, double geodetic_lat) noexcept
 template <class Self, Calls = Calls::through_table>
 double c_geodetic_lat_from_reduced_lat(Self* self, double reduced_lat) noexcept {
     return std::atan(std::tan(reduced_lat) / (1.0 - self->f));
+}
+
+// The two latitude maps as the kernels built on them call them, in the form `calls`
+// selects (see Calls). The direct form names the kernel, so that it is inlined.
+template <Calls calls, class Self>
+inline double reduced_lat_of(Self* self, double geodetic_lat) noexcept {
+    if constexpr (calls == Calls::direct)
+        return c_reduced_lat_from_geodetic_lat<Self, Calls::direct>(self, geodetic_lat);
+    else
+        return self->vtab->c_reduced_lat_from_geodetic_lat(self, geodetic_lat);
+}
+
+template <Calls calls, class Self>
+inline double geodetic_lat_of(Self* self, double reduced_lat) noexcept {
+    if constexpr (calls == Calls::direct)
+        return c_geodetic_lat_from_reduced_lat<Self, Calls::direct>(self, reduced_lat);
+    else
+        return self->vtab->c_geodetic_lat_from_reduced_lat(self, reduced_lat);
 }
 
 // Reduced latitude of the foot of the surface normal through r, by Newton's method on
@@ -124,6 +140,15 @@ double c_solve_reduced_lat_equation(Self* self, double* r) noexcept {
         beta = beta - inc;
     } while (std::fabs(inc) > kNewtonTolerance);
     return beta;
+}
+
+// The reduced-latitude equation as the kernels built on it call it (see reduced_lat_of).
+template <Calls calls, class Self>
+inline double reduced_lat_equation_of(Self* self, double* r) noexcept {
+    if constexpr (calls == Calls::direct)
+        return c_solve_reduced_lat_equation<Self, Calls::direct>(self, r);
+    else
+        return self->vtab->c_solve_reduced_lat_equation(self, r);
 }
 
 // -- surface points and vectors ------------------------------------------------------------
@@ -170,8 +195,8 @@ void surf_normal_vector(Self*, SurfCoord point, double* u_normal) noexcept {
 
 template <class Self, Calls calls = Calls::through_table>
 void surf_tangent_vector(Self* self, SurfCoord point, double* u_east, double* u_north) noexcept {
-    const double beta = ORBALIS_CALL(c_reduced_lat_from_geodetic_lat, point.lat);
-    if (ORBALIS_ERROR_PENDING(surf_tangent_vector)) return;
+    const double beta = reduced_lat_of<calls>(self, point.lat);
+    if (error_pending<calls>(self, "surf_tangent_vector")) return;
     double sin_lon, cos_lon, sin_beta, cos_beta;
     sincos(point.lon, &sin_lon, &cos_lon);
     sincos(beta, &sin_beta, &cos_beta);
@@ -180,8 +205,8 @@ void surf_tangent_vector(Self* self, SurfCoord point, double* u_east, double* u_
 
 template <class Self, Calls calls = Calls::through_table>
 void c_surf_pos_from_surf_coord(Self* self, SurfCoord point, double* r_surf) noexcept {
-    const double beta = ORBALIS_CALL(c_reduced_lat_from_geodetic_lat, point.lat);
-    if (ORBALIS_ERROR_PENDING(c_surf_pos_from_surf_coord)) return;
+    const double beta = reduced_lat_of<calls>(self, point.lat);
+    if (error_pending<calls>(self, "c_surf_pos_from_surf_coord")) return;
     double sin_lon, cos_lon, sin_beta, cos_beta;
     sincos(point.lon, &sin_lon, &cos_lon);
     sincos(beta, &sin_beta, &cos_beta);
@@ -194,8 +219,8 @@ template <class Self, Calls calls = Calls::through_table>
 void c_surf_coord_from_surf_pos(Self* self, double* r_surf, SurfCoord* point) noexcept {
     const double beta = std::asin((r_surf[2] / self->Re) / (1.0 - self->f));
     point->lon = std::atan2(r_surf[1], r_surf[0]);
-    const double lat = ORBALIS_CALL(c_geodetic_lat_from_reduced_lat, beta);
-    if (ORBALIS_ERROR_PENDING(c_surf_coord_from_surf_pos)) return;
+    const double lat = geodetic_lat_of<calls>(self, beta);
+    if (error_pending<calls>(self, "c_surf_coord_from_surf_pos")) return;
     point->lat = lat;
 }
 
@@ -207,11 +232,11 @@ void c_lla_from_pos(Self* self, double* r, LLA* lla) noexcept {
     const double f = self->f;
     // On the axis the longitude is defined as 0; a NaN takes the atan2 branch.
     lla->lon = (x == 0.0 && y == 0.0) ? 0.0 : std::atan2(y, x);
-    const double beta = ORBALIS_CALL(c_solve_reduced_lat_equation, r);
-    if (ORBALIS_ERROR_PENDING(c_lla_from_pos)) return;
+    const double beta = reduced_lat_equation_of<calls>(self, r);
+    if (error_pending<calls>(self, "c_lla_from_pos")) return;
     const double r_equatorial_projection = std::sqrt(x * x + y * y);
-    const double lat = ORBALIS_CALL(c_geodetic_lat_from_reduced_lat, beta);
-    if (ORBALIS_ERROR_PENDING(c_lla_from_pos)) return;
+    const double lat = geodetic_lat_of<calls>(self, beta);
+    if (error_pending<calls>(self, "c_lla_from_pos")) return;
     lla->lat = lat;
     if (r_equatorial_projection < kAxisDistance) {
         lla->alt = std::fabs(z) - (1.0 - f) * self->Re;
@@ -250,10 +275,10 @@ void c_pos_from_lla(Self* self, LLA lla, double* r) noexcept {
         sincos(point.lat, &sin_lat, &cos_lat);
         normal_vector(sin_lat, cos_lat, sin_lon, cos_lon, u_normal);
     } else {
-        self->__pyx_vtab->c_surf_pos_from_surf_coord(self, point, r_surf);
-        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
-        self->__pyx_vtab->surf_normal_vector(self, point, u_normal);
-        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_pos_from_lla))) return;
+        self->vtab->c_surf_pos_from_surf_coord(self, point, r_surf);
+        if (kernel_error_pending(self, "c_pos_from_lla")) return;
+        self->vtab->surf_normal_vector(self, point, u_normal);
+        if (kernel_error_pending(self, "c_pos_from_lla")) return;
     }
     r[0] = lla.alt * u_normal[0] + r_surf[0];
     r[1] = lla.alt * u_normal[1] + r_surf[1];
@@ -274,10 +299,10 @@ void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
         sincos(beta, &sin_beta, &cos_beta);
         tangent_vectors(self->f, sin_beta, cos_beta, sin_lon, cos_lon, enu->u_east, enu->u_north);
     } else {
-        self->__pyx_vtab->surf_normal_vector(self, point, enu->u_up);
-        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
-        self->__pyx_vtab->surf_tangent_vector(self, point, enu->u_east, enu->u_north);
-        if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_enu))) return;
+        self->vtab->surf_normal_vector(self, point, enu->u_up);
+        if (kernel_error_pending(self, "c_enu")) return;
+        self->vtab->surf_tangent_vector(self, point, enu->u_east, enu->u_north);
+        if (kernel_error_pending(self, "c_enu")) return;
     }
 }
 
@@ -290,7 +315,7 @@ void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
 // pending on entry: the lingeom kernels never set one.
 template <bool test_errors, class Self>
 void aer_from_line_of_sight(Self* self, double* r_target_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
-    constexpr const char* name = ORBALIS_KERNEL_NAME(c_aer_coords);
+    constexpr const char* name = "c_aer_coords";
     const VectorKernels& vk = vector_kernels(self);
     const double east = vk.dot(r_target_obs, enu_obs->u_east);
     if (test_errors && kernel_error_pending(self, name)) return;
@@ -310,15 +335,15 @@ template <class Self>
 void c_aer_coords(Self* self, double* r_target, LLA lla_obs, AER* aer) noexcept {
     const VectorKernels& vk = vector_kernels(self);
     double r_obs[3], r_target_obs[3];
-    self->__pyx_vtab->c_pos_from_lla(self, lla_obs, r_obs);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    self->vtab->c_pos_from_lla(self, lla_obs, r_obs);
+    if (kernel_error_pending(self, "c_aer_coords")) return;
     vk.sub(r_target, r_obs, r_target_obs);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    if (kernel_error_pending(self, "c_aer_coords")) return;
     // The frame at the observer's foot point: the altitude does not enter it.
     const SurfCoord coord_obs{lla_obs.lat, lla_obs.lon};
     ENU_Frame enu_obs;
-    self->__pyx_vtab->c_enu(self, coord_obs, &enu_obs);
-    if (kernel_error_pending(self, ORBALIS_KERNEL_NAME(c_aer_coords))) return;
+    self->vtab->c_enu(self, coord_obs, &enu_obs);
+    if (kernel_error_pending(self, "c_aer_coords")) return;
     aer_from_line_of_sight<true>(self, r_target_obs, &enu_obs, aer);
 }
 
