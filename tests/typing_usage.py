@@ -22,8 +22,19 @@ from numpy.typing import NDArray
 
 import orbalis.cli
 from orbalis.datamodel import LLA_dtype
-from orbalis.frames import GCRF, ITRF, TEME, Frame
+from orbalis.frames import (
+    GCRF,
+    ITRF,
+    TEME,
+    EarthOrientationWarning,
+    Frame,
+    clear_earth_orientation,
+    earth_orientation,
+    set_earth_orientation,
+)
+from orbalis.frames.eop import EarthOrientationTable
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+from orbalis.observation import Pass, find_passes
 from orbalis.propagators.analytical.sgp4 import (
     SGP4,
     TLEFormatWarning,
@@ -108,7 +119,7 @@ def times() -> Time:
     t = Time("2024-03-01T12:00:00")
     assert_type(t.jd, float | F64)
     assert_type(t.jd1, F64)
-    assert_type(t.scale, Literal["utc", "tai", "tt"])
+    assert_type(t.scale, Literal["utc", "tai", "tt", "tdb", "ut1"])
     assert_type(t.size, int)
     assert_type(t.iso, str | NDArray[np.str_])
     assert_type(t.tai, Time)
@@ -118,6 +129,14 @@ def times() -> Time:
     assert_type(many[1:], Time)
     assert_type([e for e in many], list[Time])
     assert_type(Time.now(), Time)
+    later = assert_type(t + 60.0, Time)
+    assert_type(t - datetime.timedelta(minutes=1), Time)
+    assert_type(later - t, float | F64)
+    assert_type(t + np.arange(0.0, 600.0, 60.0), Time)
+    assert_type(np.arange(3.0) + t, Time)
+    assert_type(t < later, bool | NDArray[np.bool])
+    assert_type(t.tdb.ut1, Time)
+    assert_type(t.to_datetime64(), np.datetime64 | NDArray[np.datetime64])
     dates = [datetime.datetime(2024, 1, 1), datetime.date(2024, 1, 2)]
     assert_type(Time(dates).shape, tuple[int, ...])
     return many
@@ -147,6 +166,13 @@ def propagation(wgs84: Ellipsoid, t: Time) -> StateVector:
     assert_type(TEME.transform_to(GCRF, t, sv.r, sv.v), tuple[F64, F64])
     assert_type(Frame["TEME"], Frame)
     assert_type(Frame.names(), tuple[str, ...])
+    assert_type(earth_orientation(t), dict[str, F64])
+    set_earth_orientation([60000.0, 60001.0], 0.1, 0.0, 0.0)
+    set_earth_orientation(None)
+    clear_earth_orientation()
+    table = EarthOrientationTable([60000.0, 60001.0], 0.1, 0.0, 0.0, 0.0, "typed tour")
+    assert_type(table.span, tuple[float, float])
+    assert issubclass(EarthOrientationWarning, UserWarning)
     made = StateVector(t, np.zeros((t.size, 3)), np.zeros((t.size, 3)), "GCRF")
     assert_type(made.v, F64)
     assert_type(State().frame, Frame | None)
@@ -154,6 +180,20 @@ def propagation(wgs84: Ellipsoid, t: Time) -> StateVector:
     s.time = "2024-03-01"
     assert_type(s.time, Time | None)
     return sv
+
+
+def passes(wgs84: Ellipsoid) -> None:
+    tle = TLE(L1, L2)
+    start = tle.epoch
+    found = find_passes(tle, 0.85, 0.04, 35.0, start, start + 86400.0, min_elevation=0.17)
+    for p in assert_type(found, list[Pass]):
+        assert_type(p.rise, Time | None)
+        assert_type(p.max_elevation, float)
+        assert_type(p.set_azimuth, float | None)
+    assert found, "the station sees passes in a day"
+    assert_type(
+        find_passes(SGP4(tle), 0.85, 0.04, 0.0, start, "2008-09-21", ellipsoid=wgs84), list[Pass]
+    )
 
 
 def catalogues() -> None:
@@ -178,11 +218,17 @@ def rejected(wgs84: Ellipsoid, sv: StateVector, t: Time) -> None:
     load_tles(b"tles.txt")  # type: ignore[arg-type]
     t.scale = "tai"  # type: ignore[misc]
     Satellite(t)  # type: ignore[call-arg]
+    t < 5.0  # type: ignore[operator]  # noqa: B015
+    5.0 - t  # type: ignore[operator]  # noqa: B018
+    t + t  # type: ignore[operator]  # noqa: B018
+    set_earth_orientation([60000.0, 60001.0], 0.1)  # type: ignore[call-overload]
+    find_passes("ISS", 0.85, 0.04, 35.0, t, t)  # type: ignore[arg-type]
 
 
 if __name__ == "__main__":
     wgs84 = ellipsoid_records()
     t = times()
     propagation(wgs84, t)
+    passes(wgs84)
     catalogues()
     print("ok")

@@ -1,12 +1,14 @@
 """Type stub of the reference frames: ``Frame``, its single-instance frames ``GCRF``, ``ITRF``
 and ``TEME``, and the choice of Earth orientation values."""
 
-from typing import Any, ClassVar
+import os
+from typing import Any, ClassVar, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 from typing_extensions import Self
 
+from orbalis.frames.eop import EarthOrientationWarning as EarthOrientationWarning
 from orbalis.time.time import Time as Time
 from orbalis.typing import _TimeInput
 
@@ -16,20 +18,30 @@ __all__ = [
     "ITRF",
     "TEME",
     "OMEGA_EARTH",
+    "EarthOrientationWarning",
     "set_earth_orientation",
     "clear_earth_orientation",
+    "load_earth_orientation",
     "earth_orientation",
 ]
 
 OMEGA_EARTH: float
 
+@overload
+def set_earth_orientation(mjd: None) -> None:
+    """set_earth_orientation(mjd, dut1, xp, yp, lod=None) -> None
+
+    ``set_earth_orientation(None)`` selects zero Earth orientation."""
+
+@overload
 def set_earth_orientation(
     mjd: ArrayLike, dut1: ArrayLike, xp: ArrayLike, yp: ArrayLike, lod: ArrayLike | None = None
-) -> None:
-    """set_earth_orientation(mjd, dut1, xp, yp, lod=None) -> None"""
-
+) -> None: ...
 def clear_earth_orientation() -> None:
     """clear_earth_orientation() -> None"""
+
+def load_earth_orientation(path: str | os.PathLike[str]) -> None:
+    """load_earth_orientation(path) -> None"""
 
 def earth_orientation(time: _TimeInput) -> dict[str, NDArray[np.float64]]:
     """earth_orientation(time) -> dict"""

@@ -7,7 +7,7 @@ they are unions: ``t.isscalar`` tells at run time.
 
 import datetime
 from collections.abc import Iterator
-from typing import Any, ClassVar, Literal, TypeAlias
+from typing import Any, ClassVar, Literal, TypeAlias, overload
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
@@ -17,7 +17,9 @@ from orbalis.typing import _TimeInput
 
 __all__ = ["Time"]
 
-_Scale: TypeAlias = Literal["utc", "tai", "tt"]
+_Scale: TypeAlias = Literal["utc", "tai", "tt", "tdb", "ut1"]
+# SI seconds to add or subtract: numbers or arrays of numbers, timedelta, timedelta64
+_Seconds: TypeAlias = ArrayLike | datetime.timedelta
 _Index: TypeAlias = int | np.integer[Any] | slice | NDArray[np.integer[Any]] | NDArray[np.bool]
 
 class Time:
@@ -59,6 +61,26 @@ class Time:
     def tai(self) -> Time: ...
     @property
     def tt(self) -> Time: ...
+    @property
+    def tdb(self) -> Time: ...
+    @property
+    def ut1(self) -> Time: ...
+    def to_datetime64(self) -> np.datetime64 | NDArray[np.datetime64]:
+        """Time.to_datetime64(self) -> datetime64 | ndarray[datetime64[ns]]"""
+    # NumPy arrays defer to Time's operators, so that seconds + t works as t + seconds does
+    __array_ufunc__: ClassVar[None]
+    def __add__(self, other: _Seconds) -> Time:
+        """t + seconds -> Time: later by seconds (a number or array of SI seconds)."""
+    def __radd__(self, other: _Seconds) -> Time: ...
+    @overload
+    def __sub__(self, other: Time) -> float | NDArray[np.float64]:
+        """t - seconds -> Time; t - other_time -> float64 seconds"""
+    @overload
+    def __sub__(self, other: _Seconds) -> Time: ...
+    def __lt__(self, other: Time) -> bool | NDArray[np.bool]: ...
+    def __le__(self, other: Time) -> bool | NDArray[np.bool]: ...
+    def __gt__(self, other: Time) -> bool | NDArray[np.bool]: ...
+    def __ge__(self, other: Time) -> bool | NDArray[np.bool]: ...
     def to_datetime(self) -> datetime.datetime | NDArray[np.object_]:
         """Time.to_datetime(self) -> datetime | ndarray[object]"""
     def __len__(self) -> int: ...
