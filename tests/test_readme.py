@@ -45,8 +45,10 @@ def test_readme_blocks_pass_mypy_strict(tmp_path):
         path = tmp_path / f"readme_block_{i}.py"
         path.write_text(code)
         files.append(str(path))
+    # dask and distributed are partly untyped: calling them is their concern, not the README's
+    untyped = ["--untyped-calls-exclude=dask", "--untyped-calls-exclude=distributed"]
     proc = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental",
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", *untyped,
          "--cache-dir", str(tmp_path / ".mypy_cache"), *files],
         capture_output=True, text=True, timeout=600,
     )

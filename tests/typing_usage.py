@@ -20,7 +20,9 @@ from typing import TYPE_CHECKING, Any, Literal
 import numpy as np
 from numpy.typing import NDArray
 
+import orbalis
 import orbalis.cli
+import orbalis.geodesy as pm
 from orbalis.datamodel import LLA_dtype
 from orbalis.frames import (
     GCRF,
@@ -113,6 +115,47 @@ def ellipsoid_records() -> Ellipsoid:
     source, down = np.array([7e6, 0.0, 0.0]), np.array([-1.0, 0.0, 0.0])
     assert_type(wgs84.surf_pos_of_ray_first_intersection(source, down), F64)
     return wgs84
+
+
+class _Chunked:
+    """Stands for a lazy array type (a dask array): NumPy reads it, and it has ``compute``."""
+
+    def __init__(self, values: NDArray[np.float64]) -> None:
+        self.values_ = values
+
+    def __array__(self, dtype: Any = None, copy: Any = None) -> NDArray[np.float64]:
+        return self.values_
+
+    def compute(self, **kwargs: Any) -> NDArray[np.float64]:
+        return self.values_
+
+
+def geodesy() -> None:
+    x, y, z = assert_type(
+        pm.geodetic2ecef(48.8566, 2.3522, 35.0), tuple[np.float64, np.float64, np.float64]
+    )
+    lat, lon, alt = pm.ecef2geodetic([x, x], [y, y], np.array([z, z]), ell="GRS80")
+    assert_type(lat, F64)
+    az, el, srange = pm.geodetic2aer(lat, lon, alt + 400e3, 48.85, 2.35, 0.0, pm.WGS72, deg=True)
+    assert_type(srange, F64)
+    assert_type(pm.enu2aer(1.0, 2.0, 3.0, deg=False)[0], np.float64)
+    assert_type(pm.ecef2ned(x, y, z, 48.8566, 2.3522, 0.0)[2], np.float64)
+    assert_type(pm.lookAtSpheroid(48.0, 2.0, 1000.0, [0.0, 90.0], 10.0)[0], F64)
+    assert_type(pm.ELLIPSOID_NAMES, tuple[str, ...])
+    lazy = _Chunked(np.arange(3.0))  # stands for a dask array or an xarray DataArray
+    assert_type(pm.aer2enu(10.0, lazy, 100.0), tuple[Any, Any, Any])
+
+
+def namespace() -> None:
+    """The names of the top-level namespace are the very types of their modules."""
+    assert_type(orbalis.WGS84, Ellipsoid)
+    assert_type(orbalis.SGP4(orbalis.TLE(L1, L2)), SGP4)
+    assert_type(orbalis.Time("2024"), Time)
+    assert orbalis.ITRF is ITRF
+    assert_type(orbalis.Frame["ITRF"], Frame)
+    assert_type(orbalis.geodesy.WGS84.Rp, float)
+    assert_type(orbalis.__version__, str)
+    assert issubclass(orbalis.StateVector, orbalis.State)
 
 
 def times() -> Time:
@@ -223,10 +266,14 @@ def rejected(wgs84: Ellipsoid, sv: StateVector, t: Time) -> None:
     t + t  # type: ignore[operator]  # noqa: B018
     set_earth_orientation([60000.0, 60001.0], 0.1)  # type: ignore[call-overload]
     find_passes("ISS", 0.85, 0.04, 35.0, t, t)  # type: ignore[arg-type]
+    pm.geodetic2ecef(48.0, 2.0, 0.0, ell=6378137.0)  # type: ignore[call-overload]
+    orbalis.find_pass  # type: ignore[attr-defined]  # noqa: B018
 
 
 if __name__ == "__main__":
     wgs84 = ellipsoid_records()
+    geodesy()
+    namespace()
     t = times()
     propagation(wgs84, t)
     passes(wgs84)
