@@ -77,7 +77,7 @@ class StateVector(State):
         """StateVector.to_frame(self, frame: Frame | str) -> StateVector"""
     def __getattr__(self, item: str, /) -> StateVector:
         """StateVector.__getattr__(self, item: str) -> StateVector"""
-    def __eq__(self, value: object, /) -> bool | np.bool: ...  # type: ignore[override]
+    def __eq__(self, value: object, /) -> bool | np.bool_: ...  # type: ignore[override]
     def __ne__(self, value: object, /) -> bool: ...
     __hash__: ClassVar[None]  # type: ignore[assignment]
     def __reduce__(self) -> NoReturn: ...
