@@ -6,7 +6,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
-from orbalis._testing import ArrayLike
+from orbalis._testing import ArrayLike, same_bits
 from orbalis.datamodel import LLA_dtype, SurfCoord_dtype
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 
@@ -67,15 +67,6 @@ def pos_reference(e, lat, lon, alt):
     )
     n = (math.cos(lat) * math.cos(lon), math.cos(lat) * math.sin(lon), math.sin(lat))
     return [alt * n[i] + r_surf[i] for i in range(3)]
-
-
-def same_bits(a, b):
-    """Equal bit for bit, signed zeros included; any NaN equals any NaN."""
-    a, b = np.asarray(a, dtype=np.float64), np.asarray(b, dtype=np.float64)
-    if a.shape != b.shape or not np.array_equal(np.isnan(a), np.isnan(b)):
-        return False
-    keep = ~np.isnan(a)
-    return np.array_equal(a[keep].view(np.int64), b[keep].view(np.int64))
 
 
 def records(array):

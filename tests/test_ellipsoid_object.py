@@ -7,6 +7,7 @@ import pickle
 import numpy as np
 import pytest
 
+from orbalis._testing import labelled_lines
 from orbalis.datamodel import AER_dtype, ENU_dtype, LLA_dtype, SurfCoord_dtype
 from orbalis.mathtools.ellipsoid import ellipsoid as ellipsoid_module
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
@@ -201,59 +202,70 @@ def test_optimized_interpreter_skips_assertions(python_subprocess):
     out = python_subprocess(
         """
         import numpy as np
+        from orbalis._testing import print_outcomes, same_bits
         from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
         e = Ellipsoid(-1.0, 2.0)
-        print(e.Re, e.f, e.Rp)
+        print("radii:", e.Re, e.f, e.Rp)
         e = Ellipsoid(1.0, 0.1)
+        ray = e.surf_pos_of_ray_first_intersection
         class Rows:
             ndim, shape = 2, (2, 3)
             def __getitem__(self, j):
                 return np.zeros(2)
-        for call in [
-            lambda: e.lla_from_pos(np.zeros((4, 2))),
-            lambda: e.lla_from_pos(Rows()),
-            lambda: e.solve_reduced_lat_equation(np.zeros((3, 1))),
-            lambda: e.surf_coord_from_surf_pos(np.zeros(2)),
-            lambda: e.surf_pos_from_surf_coord(np.zeros(5), np.zeros(4)),
-            lambda: e.pos_from_lla(np.zeros(3), np.zeros(2), np.zeros(3)),
-            lambda: e.aer_coords(np.ones((4, 2)), 0, 0, 0),
-            lambda: e.aer_coords(Rows(), 0, 0, 0),
-            lambda: e.aer_coords(np.ones(2), 0, 0, 0),
-            lambda: e.surf_pos_of_ray_first_intersection(np.ones(2), np.ones(3)),
-            lambda: e.surf_pos_of_ray_first_intersection(np.ones(3), np.ones((3, 1))),
-            lambda: e.surf_pos_of_ray_first_intersection(np.ones(3), np.ones(2)),
-            lambda: e.enu(np.ones(5), np.ones(4)),
-        ]:
-            try:
-                call()
-                print("ok")
-            except IndexError:
-                print("IndexError")
+        print_outcomes([
+            ("lla narrow rows", lambda: e.lla_from_pos(np.zeros((4, 2)))),
+            ("lla short item rows", lambda: e.lla_from_pos(Rows())),
+            ("solve one column", lambda: e.solve_reduced_lat_equation(np.zeros((3, 1)))),
+            ("surf coord short", lambda: e.surf_coord_from_surf_pos(np.zeros(2))),
+            ("surf pos lon short", lambda: e.surf_pos_from_surf_coord(np.zeros(5), np.zeros(4))),
+            ("pos lon short", lambda: e.pos_from_lla(np.zeros(3), np.zeros(2), np.zeros(3))),
+            ("aer narrow rows", lambda: e.aer_coords(np.ones((4, 2)), 0, 0, 0)),
+            ("aer short item rows", lambda: e.aer_coords(Rows(), 0, 0, 0)),
+            ("aer short vector", lambda: e.aer_coords(np.ones(2), 0, 0, 0)),
+            ("ray short source", lambda: ray(np.ones(2), np.ones(3))),
+            ("ray one-column directions", lambda: ray(np.ones(3), np.ones((3, 1)))),
+            ("ray short direction", lambda: ray(np.ones(3), np.ones(2))),
+            ("enu lon short", lambda: e.enu(np.ones(5), np.ones(4))),
+            ("enu 2-d", lambda: e.enu(np.zeros((2, 2)), np.zeros((2, 2)))),
+        ])
         r = np.arange(8.0).reshape(2, 4) + 2
         narrow = r[:, :3].copy()
-        print(e.lla_from_pos(r).tobytes() == e.lla_from_pos(narrow).tobytes())
-        print(e.aer_coords(r, 0, 0, 0).tobytes() == e.aer_coords(narrow, 0, 0, 0).tobytes())
-        print(e.surf_coord_from_surf_pos(np.array([1.0, 0.0, 0.0, 9.0])).shape)
-        u = np.array([-1.0, 0, 0, 5])
-        print(e.surf_pos_of_ray_first_intersection([3.0, 0, 0, 9], u).tolist())
-        print(e.enu(np.zeros(3), np.zeros(4)).shape)
-        try:
-            e.enu(np.zeros((2, 2)), np.zeros((2, 2)))
-        except ValueError:
-            print("enu 2-d ValueError")
+        aer = lambda r: e.aer_coords(r, 0, 0, 0).tobytes()
+        print("lla ignores surplus columns:", same_bits(e.lla_from_pos(r), e.lla_from_pos(narrow)))
+        print("aer ignores surplus columns:", same_bits(aer(r), aer(narrow)))
+        print("surf coord of 4:", e.surf_coord_from_surf_pos(np.array([1.0, 0, 0, 9])).shape)
+        print("ray of 4 elements:", ray([3.0, 0, 0, 9], np.array([-1.0, 0, 0, 5])).tolist())
+        print("enu lon long:", e.enu(np.zeros(3), np.zeros(4)).shape)
         """,
         "-O",
-    ).stdout.splitlines()
-    assert out == [
-        "-1.0 2.0 1.0",
-        *["IndexError"] * 13,
-        "True",
-        "True",
-        "(1,)",
-        "[1.0, 0.0, 0.0]",
-        "(3,)",
-        "enu 2-d ValueError",
-    ]
+    ).stdout
+    assert labelled_lines(out) == {
+        "radii": "-1.0 2.0 1.0",
+        **{
+            label: "IndexError"
+            for label in [
+                "lla narrow rows",
+                "lla short item rows",
+                "solve one column",
+                "surf coord short",
+                "surf pos lon short",
+                "pos lon short",
+                "aer narrow rows",
+                "aer short item rows",
+                "aer short vector",
+                "ray short source",
+                "ray one-column directions",
+                "ray short direction",
+                "enu lon short",
+            ]
+        },
+        "enu 2-d": "ValueError",
+        "lla ignores surplus columns": "True",
+        "aer ignores surplus columns": "True",
+        "surf coord of 4": "(1,)",
+        "ray of 4 elements": "[1.0, 0.0, 0.0]",
+        "enu lon long": "(3,)",
+    }
 
 
 IMPORT_WITH_STAND_IN = """

@@ -5,7 +5,7 @@ import math
 import numpy as np
 import pytest
 
-from orbalis._testing import ArrayLike, _kernels
+from orbalis._testing import ArrayLike, _kernels, same_bits
 from orbalis.datamodel import AER_dtype, ENU_dtype
 from orbalis.mathtools.ellipsoid import ellipsoid as ellipsoid_module
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
@@ -20,11 +20,6 @@ RE = WGS84.Re
 WGS84_PYMAP3D = pymap3d.Ellipsoid(WGS84.Re, WGS84.Rp)
 ENU, AER, RAY = WGS84.enu, WGS84.aer_coords, WGS84.surf_pos_of_ray_first_intersection
 FIELDS = ("u_east", "u_north", "u_up")
-
-
-def same_bits(a, b):
-    a, b = np.ascontiguousarray(a), np.ascontiguousarray(b)
-    return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
 
 
 def globe(n, seed=0):

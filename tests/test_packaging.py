@@ -32,8 +32,7 @@ def run(*args, **kwargs):
 def sdist(tmp_path_factory):
     pytest.importorskip("build")
     out = tmp_path_factory.mktemp("dist")
-    run(sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", str(out),
-        str(ROOT))
+    run(sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", str(out), str(ROOT))
     (path,) = out.glob("orbalis-*.tar.gz")
     return path
 
@@ -41,8 +40,14 @@ def sdist(tmp_path_factory):
 def test_sdist_holds_the_sources_and_the_licence(sdist):
     with tarfile.open(sdist) as tar:
         names = {n.split("/", 1)[1] for n in tar.getnames() if "/" in n}
-    for required in ("LICENSE", "README.md", "pyproject.toml", "CMakeLists.txt",
-                     "src/orbalis/__init__.py", "src/orbalis/_native/pyref.hpp"):
+    for required in (
+        "LICENSE",
+        "README.md",
+        "pyproject.toml",
+        "CMakeLists.txt",
+        "src/orbalis/__init__.py",
+        "src/orbalis/_native/pyref.hpp",
+    ):
         assert required in names, required
     assert not [n for n in names if n.endswith(".so") or n.startswith((".venv", "build/"))]
 
@@ -55,13 +60,14 @@ def test_sdist_installs_into_a_fresh_environment(sdist, tmp_path):
     # dependencies and build tools come from this environment, after the fresh one's own
     parents = [p for p in sys.path if p.endswith("-packages") and Path(p).is_dir()]
     (Path(site.stdout.strip()) / "zz_parent.pth").write_text("\n".join(parents) + "\n")
-    run(str(python), "-m", "pip", "install", "--no-build-isolation", "--no-deps", "-q",
-        str(sdist))
-    check = run(str(python), "-c",
-                "import orbalis, pathlib, importlib.metadata as md; "
-                "print(pathlib.Path(orbalis.__file__).is_relative_to(pathlib.Path(r'%s'))); "
-                "print(md.version('orbalis') == orbalis.__version__); "
-                "print(any(p.name == 'LICENSE' for p in md.files('orbalis')))" % env_dir)
+    run(str(python), "-m", "pip", "install", "--no-build-isolation", "--no-deps", "-q", str(sdist))
+    code = (
+        "import orbalis, pathlib, sys, importlib.metadata as md; "
+        "print(pathlib.Path(orbalis.__file__).is_relative_to(pathlib.Path(sys.argv[1]))); "
+        "print(md.version('orbalis') == orbalis.__version__); "
+        "print(any(p.name == 'LICENSE' for p in md.files('orbalis')))"
+    )
+    check = run(str(python), "-c", code, str(env_dir))
     assert check.stdout.split() == ["True", "True", "True"]
     demo = run(str(env_dir / "bin" / "orbalis"), "demo")
     assert "== WGS-84 ellipsoid" in demo.stdout

@@ -48,8 +48,19 @@ def test_readme_blocks_pass_mypy_strict(tmp_path):
     # dask and distributed are partly untyped: calling them is their concern, not the README's
     untyped = ["--untyped-calls-exclude=dask", "--untyped-calls-exclude=distributed"]
     proc = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", *untyped,
-         "--cache-dir", str(tmp_path / ".mypy_cache"), *files],
-        capture_output=True, text=True, timeout=600,
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            *untyped,
+            "--cache-dir",
+            str(tmp_path / ".mypy_cache"),
+            *files,
+        ],
+        capture_output=True,
+        text=True,
+        timeout=600,
     )
     assert proc.returncode == 0, proc.stdout + proc.stderr

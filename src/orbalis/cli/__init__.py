@@ -16,8 +16,13 @@ from importlib import import_module
 # Subcommand modules, imported only when their subcommand runs so that `orbalis --help`
 # stays quick.
 _COMMANDS = ("demo", "tle", "convert", "where", "passes")
-_MODULE_OF = {"demo": "demo", "tle": "catalogue", "convert": "convert", "where": "tracking",
-              "passes": "tracking"}
+_MODULE_OF = {
+    "demo": "demo",
+    "tle": "catalogue",
+    "convert": "convert",
+    "where": "tracking",
+    "passes": "tracking",
+}
 
 EPILOG = """\
 examples:

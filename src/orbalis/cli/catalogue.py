@@ -26,15 +26,18 @@ is 0 when any set was read and 1 when none was.
 MU_KM3_S2 = 398600.8  # gravitational parameter, km^3/s^2
 EARTH_RADIUS_KM = 6378.135  # equatorial radius, km
 
-FIELDS = ("name", "satnum", "epoch", "inclination_deg", "period_min", "perigee_km",
-          "apogee_km")
-HEADINGS = ("name", "number", "epoch (UTC)", "incl deg", "period min", "perigee km",
-            "apogee km")
+FIELDS = ("name", "satnum", "epoch", "inclination_deg", "period_min", "perigee_km", "apogee_km")
+HEADINGS = ("name", "number", "epoch (UTC)", "incl deg", "period min", "perigee km", "apogee km")
 
 
 def add_parser(subparsers, name):
-    parser = subparsers.add_parser(name, help=HELP, description=HELP + ".", epilog=EPILOG,
-                                   formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = subparsers.add_parser(
+        name,
+        help=HELP,
+        description=HELP + ".",
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     parser.add_argument("file", metavar="FILE|-", help="catalogue file, or - for stdin")
     style = parser.add_mutually_exclusive_group()
     style.add_argument("--csv", action="store_true", help="write CSV instead of a table")
@@ -102,16 +105,19 @@ def run(args) -> int:
         for row in rows:
             writer.writerow(row[f] for f in FIELDS)
     else:
-        cells = [[("" if row["name"] is None else row["name"]), str(row["satnum"]),
-                  row["epoch"][:23]] + [f"{row[f]:.{d}f}" for f, d in
-                                         zip(FIELDS[3:], (4, 3, 1, 1), strict=True)]
-                 for row in rows]
+        cells = [
+            [("" if row["name"] is None else row["name"]), str(row["satnum"]), row["epoch"][:23]]
+            + [f"{row[f]:.{d}f}" for f, d in zip(FIELDS[3:], (4, 3, 1, 1), strict=True)]
+            for row in rows
+        ]
         widths = [max([len(h)] + [len(c[i]) for c in cells]) for i, h in enumerate(HEADINGS)]
         left = 3  # name, number and epoch are left-aligned, numbers right-aligned
 
         def line(values):
-            return "  ".join(v.ljust(w) if i < left else v.rjust(w)
-                             for i, (v, w) in enumerate(zip(values, widths, strict=True)))
+            return "  ".join(
+                v.ljust(w) if i < left else v.rjust(w)
+                for i, (v, w) in enumerate(zip(values, widths, strict=True))
+            )
 
         out.write(line(HEADINGS).rstrip() + "\n")
         for c in cells:

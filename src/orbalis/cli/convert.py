@@ -43,22 +43,47 @@ def _names(text: str) -> list[str]:
 
 
 def add_parser(subparsers, name):
-    parser = subparsers.add_parser(name, help=HELP, description=HELP + ".", epilog=EPILOG,
-                                   formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = subparsers.add_parser(
+        name,
+        help=HELP,
+        description=HELP + ".",
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     parser.add_argument("direction", choices=sorted(DIRECTIONS))
-    parser.add_argument("file", metavar="FILE|-", nargs="?", default="-",
-                        help="input CSV file, or - for stdin (the default)")
-    parser.add_argument("--xyz", type=_names, default=["x", "y", "z"], metavar="X,Y,Z",
-                        help="names of the ECEF columns (default x,y,z)")
-    parser.add_argument("--lla", type=_names, default=["lat", "lon", "alt"],
-                        metavar="LAT,LON,ALT", help="names of the geodetic columns "
-                        "(default lat,lon,alt)")
+    parser.add_argument(
+        "file",
+        metavar="FILE|-",
+        nargs="?",
+        default="-",
+        help="input CSV file, or - for stdin (the default)",
+    )
+    parser.add_argument(
+        "--xyz",
+        type=_names,
+        default=["x", "y", "z"],
+        metavar="X,Y,Z",
+        help="names of the ECEF columns (default x,y,z)",
+    )
+    parser.add_argument(
+        "--lla",
+        type=_names,
+        default=["lat", "lon", "alt"],
+        metavar="LAT,LON,ALT",
+        help="names of the geodetic columns (default lat,lon,alt)",
+    )
     unit = parser.add_mutually_exclusive_group()
-    unit.add_argument("--deg", dest="deg", action="store_true", default=True,
-                      help="latitude and longitude in degrees (the default)")
+    unit.add_argument(
+        "--deg",
+        dest="deg",
+        action="store_true",
+        default=True,
+        help="latitude and longitude in degrees (the default)",
+    )
     unit.add_argument("--rad", dest="deg", action="store_false", help="... in radians")
-    parser.add_argument("--ellipsoid", metavar="NAME",
-                        help="ellipsoid by name, case-insensitive (default wgs84)")
+    parser.add_argument(
+        "--ellipsoid", metavar="NAME", help="ellipsoid by name, case-insensitive (default wgs84)"
+    )
     parser.add_argument("--a", type=float, metavar="METRES", help="semi-major axis, with --f")
     parser.add_argument("--f", type=float, metavar="FLATTENING", help="flattening, with --a")
     parser.set_defaults(run=run)
@@ -99,31 +124,71 @@ def _progress(stream):
 
 
 def _columns(chunk, index, first_line):
-    """Three float64 columns of the rows of `chunk`; CommandError naming the first bad row."""
+    """Three float64 columns from the CSV lines of `chunk`; CommandError naming the first bad
+    row.  Plain lines are split natively; a chunk holding quoted fields goes through the csv
+    module."""
     from . import CommandError
+    from ._csv import read_columns
 
     try:
-        cells = [[row[i] for i in index] for row in chunk]
-        return np.array(cells, dtype=np.float64).T
-    except (IndexError, ValueError):
-        pass
-    width = max(index) + 1
-    for k, row in enumerate(chunk):
-        line = first_line + k
-        if len(row) < width:
-            raise CommandError(f"line {line}: expected at least {width} fields, got {len(row)}")
-        for i in index:
-            try:
-                float(row[i])
-            except ValueError:
-                raise CommandError(f"line {line}: {row[i]!r} is not a number") from None
-    raise AssertionError("unreachable: a chunk failed but none of its rows did")
+        columns = read_columns(chunk, index, first_line)
+        if columns is not None:
+            return columns
+        width = max(index) + 1
+        values = [[], [], []]
+        line = first_line
+        for record in chunk:
+            (row,) = csv.reader([record])
+            if len(row) < width:
+                raise ValueError(f"line {line}: expected at least {width} fields, got {len(row)}")
+            for column, i in zip(values, index, strict=True):
+                try:
+                    column.append(float(row[i]))
+                except ValueError:
+                    raise ValueError(f"line {line}: {row[i]!r} is not a number") from None
+            line += record.count("\n")
+        return tuple(np.array(v, dtype=np.float64) for v in values)
+    except (ValueError, csv.Error) as exc:
+        raise CommandError(str(exc)) from None
+
+
+def _records(lines, stream):
+    """`lines` joined into CSV records: a quoted field may hold line breaks, so a line that
+    leaves a quote open runs on into the next (read from `stream` past the chunk's end)."""
+    records = []
+    pending = ""
+    for line in itertools.chain(lines, iter(stream.readline, "")):
+        pending += line
+        if pending.count('"') % 2 == 0:
+            records.append(pending)
+            pending = ""
+            if len(records) >= len(lines):
+                break
+    if pending:
+        records.append(pending)  # an unclosed quote at the end: csv reports it
+    return records
+
+
+def _segments(records, first_line):
+    """(first line number, records) runs of `records` between blank lines, which carry no
+    row and are dropped."""
+    blank = [i for i, r in enumerate(records) if not r.strip()]
+    if not blank:
+        yield first_line, records
+        return
+    line, start = first_line, 0
+    for stop in [*blank, len(records)]:
+        if stop > start:
+            yield line, records[start:stop]
+        line += sum(r.count("\n") for r in records[start : stop + 1])
+        start = stop + 1
 
 
 def run(args) -> int:
     from orbalis import geodesy
 
     from . import CommandError
+    from ._csv import append_columns
 
     read_names, write_names = (getattr(args, n) for n in DIRECTIONS[args.direction])
     convert = getattr(geodesy, args.direction)
@@ -133,37 +198,39 @@ def run(args) -> int:
     except OSError as exc:
         raise CommandError(f"cannot read {args.file}: {exc.strerror or exc}") from None
     with stream:
-        reader = csv.reader(stream)
-        header = next(reader, None)
-        if header is None:
+        header_line = stream.readline()
+        if not header_line.strip():
             raise CommandError("the input is empty: expected a header line naming the columns")
+        header = next(csv.reader([header_line]))
         missing = [n for n in read_names if n not in header]
         if missing:
-            raise CommandError(f"no column {', '.join(map(repr, missing))} in the header "
-                               f"{','.join(header)!r}")
+            raise CommandError(
+                f"no column {', '.join(map(repr, missing))} in the header {','.join(header)!r}"
+            )
         clash = [n for n in write_names if n in header]
         if clash:
-            raise CommandError(f"the input already has a column {clash[0]!r}; name the "
-                               "converted columns with --xyz or --lla")
-        index = [header.index(n) for n in read_names]
-        writer = csv.writer(sys.stdout, lineterminator="\n")
-        writer.writerow(header + write_names)
+            raise CommandError(
+                f"the input already has a column {clash[0]!r}; name the "
+                "converted columns with --xyz or --lla"
+            )
+        index = tuple(header.index(n) for n in read_names)
+        out = sys.stdout
+        out.write(header_line.rstrip("\r\n") + "," + ",".join(write_names) + "\n")
         bar = _progress(stream)
+        line_number = 2  # of the first line after the header
         try:
             while True:
-                first_line = reader.line_num + 1
-                chunk = list(itertools.islice(reader, CHUNK_ROWS))
-                if not chunk:
+                lines = list(itertools.islice(stream, CHUNK_ROWS))
+                if not lines:
                     break
-                a, b, c = _columns(chunk, index, first_line)
-                out = convert(a, b, c, ell=ell, deg=args.deg)
-                writer.writerows(row + [p, q, r] for row, p, q, r in
-                                 zip(chunk, *(np.asarray(o).tolist() for o in out),
-                                     strict=True))
-                if bar is not None:
-                    bar.update(len(chunk))
-        except csv.Error as exc:
-            raise CommandError(f"line {reader.line_num}: {exc}") from None
+                if any('"' in line for line in lines):
+                    lines = _records(lines, stream)
+                for first, rows in _segments(lines, line_number):
+                    a, b, c = _columns(rows, index, first)
+                    out.write(append_columns(rows, *convert(a, b, c, ell=ell, deg=args.deg)))
+                    if bar is not None:
+                        bar.update(len(rows))
+                line_number += sum(line.count("\n") for line in lines)
         finally:
             if bar is not None:
                 bar.close()

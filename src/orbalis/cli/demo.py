@@ -16,9 +16,13 @@ PARIS = (48.8566, 2.3522, 35.0)  # degrees, degrees, metres
 def add_parser(subparsers, name):
     import argparse
 
-    parser = subparsers.add_parser(name, help=HELP, description=HELP + ".",
-                                   epilog="example:\n  orbalis demo | less",
-                                   formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = subparsers.add_parser(
+        name,
+        help=HELP,
+        description=HELP + ".",
+        epilog="example:\n  orbalis demo | less",
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     parser.set_defaults(run=run)
 
 
@@ -42,8 +46,11 @@ def run(args) -> int:
     print(f"equatorial radius Re = {wgs84.Re:.3f} m, polar radius Rp = {wgs84.Rp:.6f} m")
 
     _section("Geodetic <-> Cartesian")
-    sites = {"Paris": PARIS, "Quito": (-0.1807, -78.4678, 2850.0),
-             "McMurdo": (-77.8419, 166.6863, 10.0)}
+    sites = {
+        "Paris": PARIS,
+        "Quito": (-0.1807, -78.4678, 2850.0),
+        "McMurdo": (-77.8419, 166.6863, 10.0),
+    }
     lat = np.radians([v[0] for v in sites.values()])
     lon = np.radians([v[1] for v in sites.values()])
     alt = np.array([v[2] for v in sites.values()])
@@ -160,8 +167,10 @@ def _passes(lat, lon, alt):
     lines = [f"{'rise':19s}  {'culmination':19s}  {'set':19s}  max el"]
     for p in passes:
         cells = [t.iso[:19] if t is not None else "-" for t in (p.rise, p.culmination, p.set)]
-        lines.append(f"{cells[0]:19s}  {cells[1]:19s}  {cells[2]:19s}  "
-                     f"{fixed(math.degrees(p.max_elevation), 1):>5s} deg")
+        lines.append(
+            f"{cells[0]:19s}  {cells[1]:19s}  {cells[2]:19s}  "
+            f"{fixed(math.degrees(p.max_elevation), 1):>5s} deg"
+        )
     if not passes:
         lines.append("no pass above the horizon")
     return lines

@@ -34,7 +34,8 @@ def _site(text: str) -> tuple[float, float, float]:
         lat, lon, alt = (float(p) for p in parts)
     except ValueError:
         raise argparse.ArgumentTypeError(
-            f"expected LAT,LON,ALT (degrees, degrees, metres), got {text!r}") from None
+            f"expected LAT,LON,ALT (degrees, degrees, metres), got {text!r}"
+        ) from None
     if not all(math.isfinite(v) for v in (lat, lon, alt)):
         raise argparse.ArgumentTypeError(f"site coordinates must be finite, got {text!r}")
     if not -90.0 <= lat <= 90.0:
@@ -43,33 +44,63 @@ def _site(text: str) -> tuple[float, float, float]:
 
 
 def _common(parser):
-    parser.add_argument("--tle", required=True, metavar="FILE",
-                        help="catalogue file holding the satellite (- for stdin)")
+    parser.add_argument(
+        "--tle",
+        required=True,
+        metavar="FILE",
+        help="catalogue file holding the satellite (- for stdin)",
+    )
     parser.add_argument("--sat", required=True, metavar="N", help="catalogue number")
 
 
 def add_parser(subparsers, name):
     fmt = argparse.RawDescriptionHelpFormatter
     if name == "where":
-        parser = subparsers.add_parser(name, help=WHERE_HELP, description=WHERE_HELP + ".",
-                                       epilog=WHERE_EPILOG, formatter_class=fmt)
+        parser = subparsers.add_parser(
+            name,
+            help=WHERE_HELP,
+            description=WHERE_HELP + ".",
+            epilog=WHERE_EPILOG,
+            formatter_class=fmt,
+        )
         _common(parser)
         parser.add_argument("--at", metavar="TIME", help="epoch, ISO 8601 UTC (default now)")
-        parser.add_argument("--site", type=_site, metavar="LAT,LON,ALT",
-                            help="observer: degrees, degrees, metres")
+        parser.add_argument(
+            "--site", type=_site, metavar="LAT,LON,ALT", help="observer: degrees, degrees, metres"
+        )
         parser.set_defaults(run=run_where)
     else:
-        parser = subparsers.add_parser(name, help=PASSES_HELP, description=PASSES_HELP + ".",
-                                       epilog=PASSES_EPILOG, formatter_class=fmt)
+        parser = subparsers.add_parser(
+            name,
+            help=PASSES_HELP,
+            description=PASSES_HELP + ".",
+            epilog=PASSES_EPILOG,
+            formatter_class=fmt,
+        )
         _common(parser)
-        parser.add_argument("--site", type=_site, required=True, metavar="LAT,LON,ALT",
-                            help="observer: degrees, degrees, metres")
-        parser.add_argument("--from", dest="start", metavar="TIME",
-                            help="start, ISO 8601 UTC (default now)")
-        parser.add_argument("--to", dest="stop", metavar="TIME",
-                            help="end, ISO 8601 UTC (default 24 hours after the start)")
-        parser.add_argument("--min-el", type=float, default=0.0, metavar="DEG",
-                            help="elevation threshold in degrees (default 0)")
+        parser.add_argument(
+            "--site",
+            type=_site,
+            required=True,
+            metavar="LAT,LON,ALT",
+            help="observer: degrees, degrees, metres",
+        )
+        parser.add_argument(
+            "--from", dest="start", metavar="TIME", help="start, ISO 8601 UTC (default now)"
+        )
+        parser.add_argument(
+            "--to",
+            dest="stop",
+            metavar="TIME",
+            help="end, ISO 8601 UTC (default 24 hours after the start)",
+        )
+        parser.add_argument(
+            "--min-el",
+            type=float,
+            default=0.0,
+            metavar="DEG",
+            help="elevation threshold in degrees (default 0)",
+        )
         parser.add_argument("--plot", metavar="PNG", help="draw a polar sky plot to this file")
         parser.set_defaults(run=run_passes)
 
@@ -126,8 +157,10 @@ def run_where(args) -> int:
     when = _time(args.at, "--at")
     sv, codes = sat.propagate(when, errors=True)
     if int(np.ravel(codes)[0]) != 0:
-        raise CommandError(f"satellite {sat.satnum} cannot be propagated to {when.iso}: "
-                           f"model error {int(np.ravel(codes)[0])}")
+        raise CommandError(
+            f"satellite {sat.satnum} cannot be propagated to {when.iso}: "
+            f"model error {int(np.ravel(codes)[0])}"
+        )
     itrf = sv.to_frame("ITRF")
     wgs84 = _wgs84()
     lla = wgs84.lla_from_pos(itrf.r)[0]
@@ -174,16 +207,16 @@ def sky_plot(path, sat, passes, lat, lon, alt, title):
     ax.set_rlim(90, 0)
     ax.set_rticks([0, 30, 60, 90])
     for p in passes:
-        first = p.rise or p.culmination
-        last = p.set or p.culmination
-        span = float((last - first)) if last is not first else 0.0
+        first = p.rise if p.rise is not None else p.culmination
+        last = p.set if p.set is not None else p.culmination
+        span = float(last - first)
         when = first + np.linspace(0.0, span, 200)
         itrf = sat.propagate(when).to_frame("ITRF")
         aer = wgs84.aer_coords(itrf.r, lat, lon, alt)
         az, el = aer["azimuth"], np.degrees(aer["elevation"])
-        ax.plot(az, el, lw=1.5)
+        (line,) = ax.plot(az, el, lw=1.5)
         label = p.rise.iso[11:16] if p.rise is not None else "up"
-        ax.annotate(label, (az[0], el[0]), fontsize=8)
+        ax.annotate(label, (az[0], el[0]), fontsize=8, color=line.get_color())
     ax.set_title(title, fontsize=10)
     fig.savefig(path, dpi=100)
     plt.close(fig)
@@ -201,25 +234,35 @@ def run_passes(args) -> int:
     stop = _time(args.stop, "--to") if args.stop is not None else start + 86400.0
     lat, lon, alt = math.radians(args.site[0]), math.radians(args.site[1]), args.site[2]
     try:
-        passes = find_passes(sat, lat, lon, alt, start, stop,
-                             min_elevation=math.radians(args.min_el))
+        passes = find_passes(
+            sat, lat, lon, alt, start, stop, min_elevation=math.radians(args.min_el)
+        )
     except ValueError as exc:
         raise CommandError(str(exc)) from None
     out = sys.stdout
     label = f"{sat.satnum}" + (f" ({name})" if name else "")
-    out.write(f"passes of {label} above {args.min_el:g} deg from "
-              f"{args.site[0]:g},{args.site[1]:g},{args.site[2]:g}\n")
-    out.write(f"{'rise (UTC)':19s}  {'culmination':19s}  {'set':19s}  {'max el':>6s}  "
-              f"{'rise az':>7s}  {'set az':>7s}\n")
+    out.write(
+        f"passes of {label} above {args.min_el:g} deg from "
+        f"{args.site[0]:g},{args.site[1]:g},{args.site[2]:g}\n"
+    )
+    out.write(
+        f"{'rise (UTC)':19s}  {'culmination':19s}  {'set':19s}  {'max el':>6s}  "
+        f"{'rise az':>7s}  {'set az':>7s}\n"
+    )
     for p in passes:
         cells = [t.iso[:19] if t is not None else "-" for t in (p.rise, p.culmination, p.set)]
         raz = _deg(p.rise_azimuth, 1) if p.rise is not None else "-"
         saz = _deg(p.set_azimuth, 1) if p.set is not None else "-"
-        out.write(f"{cells[0]:19s}  {cells[1]:19s}  {cells[2]:19s}  "
-                  f"{_deg(p.max_elevation, 1):>6s}  {raz:>7s}  {saz:>7s}\n")
+        out.write(
+            f"{cells[0]:19s}  {cells[1]:19s}  {cells[2]:19s}  "
+            f"{_deg(p.max_elevation, 1):>6s}  {raz:>7s}  {saz:>7s}\n"
+        )
     if not passes:
         out.write("no pass in the interval\n")
     if args.plot is not None:
-        sky_plot(args.plot, sat, passes, lat, lon, alt, f"{label}: {len(passes)} passes")
+        sky_plot(
+            args.plot, sat, passes, lat, lon, alt, f"{label}: {len(passes)} passes (rise times UTC)"
+        )
+        out.flush()
         print(f"orbalis: sky plot written to {args.plot}", file=sys.stderr)
     return 0
