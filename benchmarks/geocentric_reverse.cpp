@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
         for (int round = 0; round < 3; ++round) {
             auto start = std::chrono::steady_clock::now();
             body();
-            std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+            std::chrono::duration<double, std::nano> elapsed =
+                std::chrono::steady_clock::now() - start;
             best = std::min(best, elapsed.count() / n);
         }
         return best;

@@ -260,11 +260,19 @@ def test_integers_take_the_scalar_path(value):
     assert E.pos_from_lla(value, value, value).tobytes() == E.pos_from_lla(1.0, 1.0, 1.0).tobytes()
 
 
+def _shapes(args):
+    return "-".join("x".join(map(str, a.shape)) or "0d" for a in args if hasattr(a, "shape"))
+
+
 SHAPE_ERRORS = [
     ("pos_from_lla", (np.zeros(2), np.zeros(3), np.zeros(2)), AssertionError),
     ("pos_from_lla", (np.zeros(2), np.zeros((2, 1)), np.zeros(2)), AssertionError),
     ("pos_from_lla", (np.zeros((2, 2)),) * 3, AssertionError),
     ("surf_pos_from_surf_coord", (np.zeros(0), np.zeros(1)), AssertionError),
+    # a 0-d array beside 1-d ones has no extent to compare: the ndim check comes first
+    ("surf_pos_from_surf_coord", (np.zeros(5), np.array(3.0)), AssertionError),
+    ("pos_from_lla", (np.zeros(2), np.array(1.0), np.zeros(2)), AssertionError),
+    ("enu", (np.zeros(3), np.array(0.5)), AssertionError),
     ("enu", (np.zeros(3), np.zeros((3, 1))), AssertionError),
     ("lla_from_pos", (np.zeros((2, 4)),), AssertionError),
     ("lla_from_pos", (np.zeros((2, 3, 1)),), AssertionError),
@@ -278,7 +286,7 @@ SHAPE_ERRORS = [
 @pytest.mark.parametrize(
     "name, args, error",
     SHAPE_ERRORS,
-    ids=[f"{name}-{'x'.join(map(str, args[0].shape))}" for name, args, _ in SHAPE_ERRORS],
+    ids=[f"{name}-{_shapes(args)}" for name, args, _ in SHAPE_ERRORS],
 )
 def test_plain_arrays_and_array_likes_fail_the_same_checks(name, args, error):
     # Plain ndarrays are checked from their fields, anything else through ndim and shape:

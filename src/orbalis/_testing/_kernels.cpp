@@ -45,11 +45,14 @@ public:
         held_ = true;
         const bool format_ok = !doubles || (view_.format && (std::strcmp(view_.format, "d") == 0 ||
                                                              std::strcmp(view_.format, "<d") == 0));
-        const bool size_ok = view_.len % itemsize == 0 && (count < 0 || view_.len / itemsize == count);
+        const bool size_ok =
+            view_.len % itemsize == 0 && (count < 0 || view_.len / itemsize == count);
         if (!format_ok || !size_ok) {
-            PyErr_Format(PyExc_ValueError, "%s: expected %s of %zd-byte items%s, got format %s and %zd bytes",
-                         what, doubles ? "float64 data" : "records", itemsize,
-                         count < 0 ? "" : " matching the input", view_.format ? view_.format : "?", view_.len);
+            PyErr_Format(PyExc_ValueError,
+                         "%s: expected %s of %zd-byte items%s, got format %s and %zd bytes", what,
+                         doubles ? "float64 data" : "records", itemsize,
+                         count < 0 ? "" : " matching the input", view_.format ? view_.format : "?",
+                         view_.len);
             return false;
         }
         return true;
@@ -72,14 +75,16 @@ const EllipsoidKernels* table_of(PyObject* obj, EllipsoidObject*& e) {
         return nullptr;
     }
     e = reinterpret_cast<EllipsoidObject*>(obj);
-    Ref capsule = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__pyx_vtable__"));
+    Ref capsule = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__pyx_vtable__"));
     if (!capsule) return nullptr;
     return static_cast<const EllipsoidKernels*>(PyCapsule_GetPointer(capsule.get(), nullptr));
 }
 
 bool check_nargs(const char* name, Py_ssize_t nargs, Py_ssize_t expected) {
     if (nargs == expected) return true;
-    PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd arguments (%zd given)", name, expected, nargs);
+    PyErr_Format(PyExc_TypeError, "%s() takes exactly %zd arguments (%zd given)", name, expected,
+                 nargs);
     return false;
 }
 
@@ -88,7 +93,8 @@ PyObject* finish() { return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None); }
 // The kernel the methods run for `e`: the direct form when e holds the type's published
 // table (nothing replaced), its slot otherwise.
 template <class Fn>
-Fn direct_or_slot(const EllipsoidObject* e, const EllipsoidKernels* published, std::type_identity_t<Fn> direct, Fn slot) {
+Fn direct_or_slot(const EllipsoidObject* e, const EllipsoidKernels* published,
+                  std::type_identity_t<Fn> direct, Fn slot) {
     return e->vtab == published ? direct : slot;
 }
 
@@ -106,8 +112,8 @@ PyObject* lla_from_pos(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const Py_ssize_t n = r.items(3 * sizeof(double));
     double* rows = r.as<double>();
     LLA* records = out.as<LLA>();
-    const auto kernel = direct_or_slot(e, k, &ellipsoid::c_lla_from_pos<EllipsoidObject, Calls::direct>,
-                                       k->c_lla_from_pos);
+    const auto kernel = direct_or_slot(
+        e, k, &ellipsoid::c_lla_from_pos<EllipsoidObject, Calls::direct>, k->c_lla_from_pos);
     for (Py_ssize_t i = 0; i < n; ++i) kernel(e, rows + 3 * i, records + i);
     return finish();
 }
@@ -124,8 +130,8 @@ PyObject* pos_from_lla(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const Py_ssize_t n = lla.items(sizeof(LLA));
     const LLA* records = lla.as<LLA>();
     double* rows = out.as<double>();
-    const auto kernel = direct_or_slot(e, k, &ellipsoid::c_pos_from_lla<EllipsoidObject, Calls::direct>,
-                                       k->c_pos_from_lla);
+    const auto kernel = direct_or_slot(
+        e, k, &ellipsoid::c_pos_from_lla<EllipsoidObject, Calls::direct>, k->c_pos_from_lla);
     for (Py_ssize_t i = 0; i < n; ++i) kernel(e, records[i], rows + 3 * i);
     return finish();
 }
@@ -144,7 +150,8 @@ PyObject* enu(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const double* phi = lat.as<double>();
     const double* lambda = lon.as<double>();
     ENU_Frame* frames = out.as<ENU_Frame>();
-    const auto kernel = direct_or_slot(e, k, &ellipsoid::c_enu<EllipsoidObject, Calls::direct>, k->c_enu);
+    const auto kernel =
+        direct_or_slot(e, k, &ellipsoid::c_enu<EllipsoidObject, Calls::direct>, k->c_enu);
     for (Py_ssize_t i = 0; i < n; ++i) kernel(e, SurfCoord{phi[i], lambda[i]}, frames + i);
     return finish();
 }
@@ -182,7 +189,8 @@ bool parse_aer(const char* name, PyObject* const* args, Py_ssize_t nargs, AerArg
 PyObject* aer_coords(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     AerArguments a;
     if (!parse_aer("aer_coords", args, nargs, a)) return nullptr;
-    for (Py_ssize_t i = 0; i < a.n; ++i) a.k->c_aer_coords(a.e, a.rows + 3 * i, a.lla, a.records + i);
+    for (Py_ssize_t i = 0; i < a.n; ++i)
+        a.k->c_aer_coords(a.e, a.rows + 3 * i, a.lla, a.records + i);
     return finish();
 }
 
@@ -308,8 +316,8 @@ PyType_Spec g_instrumented_spec = {
 
 // take_counts() -> dict of slot calls since the last call; the counters restart at 0.
 PyObject* take_counts(PyObject*, PyObject*) {
-    PyObject* result = Py_BuildValue("{s:l,s:l,s:l,s:l}", "c_pos_from_lla", g_counts.c_pos_from_lla, "c_enu",
-                                     g_counts.c_enu, "c_aer_coords", g_counts.c_aer_coords,
+    PyObject* result = Py_BuildValue("{s:l,s:l,s:l,s:l}", "c_pos_from_lla", g_counts.c_pos_from_lla,
+                                     "c_enu", g_counts.c_enu, "c_aer_coords", g_counts.c_aer_coords,
                                      "c_surf_pos_of_ray_first_intersection",
                                      g_counts.c_surf_pos_of_ray_first_intersection);
     g_counts = SlotCounts{};
@@ -341,12 +349,15 @@ int bind_vector_kernels() {
         const char* signature;
         void** entry;
     } const wanted[] = {
-        {"sub", lingeom::kBinarySignature, reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.sub)},
+        {"sub", lingeom::kBinarySignature,
+         reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.sub)},
         {"dot", lingeom::kDotSignature, reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.dot)},
-        {"norm", lingeom::kNormSignature, reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.norm)},
+        {"norm", lingeom::kNormSignature,
+         reinterpret_cast<void**>(&ellipsoid::g_vector_kernels.norm)},
     };
     for (const auto& w : wanted) {
-        Ref capsule = Ref::steal(PyObject_GetItem(capi.get(), Ref::steal(PyUnicode_FromString(w.name)).get()));
+        Ref capsule = Ref::steal(
+            PyObject_GetItem(capi.get(), Ref::steal(PyUnicode_FromString(w.name)).get()));
         if (!capsule) return -1;
         *w.entry = PyCapsule_GetPointer(capsule.get(), w.signature);
         if (!*w.entry) return -1;
@@ -358,13 +369,16 @@ int exec_module(PyObject* module) {
     Ref type = py::import_attr("orbalis.mathtools.ellipsoid.ellipsoid", "Ellipsoid");
     if (!type) return -1;
     if (!PyType_Check(type.get())) {
-        PyErr_SetString(PyExc_ImportError, "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid is not a type");
+        PyErr_SetString(PyExc_ImportError,
+                        "orbalis.mathtools.ellipsoid.ellipsoid.Ellipsoid is not a type");
         return -1;
     }
     g_ellipsoid_type = reinterpret_cast<PyTypeObject*>(type.release());
-    Ref capsule = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(g_ellipsoid_type), "__pyx_vtable__"));
+    Ref capsule = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(g_ellipsoid_type), "__pyx_vtable__"));
     if (!capsule) return -1;
-    g_base_table = static_cast<const EllipsoidKernels*>(PyCapsule_GetPointer(capsule.get(), nullptr));
+    g_base_table =
+        static_cast<const EllipsoidKernels*>(PyCapsule_GetPointer(capsule.get(), nullptr));
     if (!g_base_table || bind_vector_kernels() < 0) return -1;
 
     g_instrumented_table = *g_base_table;
@@ -374,13 +388,14 @@ int exec_module(PyObject* module) {
     g_instrumented_table.c_surf_pos_of_ray_first_intersection = counted_ray;
     Ref bases = Ref::steal(PyTuple_Pack(1, g_ellipsoid_type));
     if (!bases) return -1;
-    Ref instrumented = Ref::steal(PyType_FromModuleAndSpec(module, &g_instrumented_spec, bases.get()));
+    Ref instrumented =
+        Ref::steal(PyType_FromModuleAndSpec(module, &g_instrumented_spec, bases.get()));
     if (!instrumented) return -1;
     Ref vtable = Ref::steal(PyCapsule_New(&g_instrumented_table, nullptr, nullptr));
-    if (!vtable || PyObject_SetAttrString(instrumented.get(), "__pyx_vtable__", vtable.get()) < 0) return -1;
+    if (!vtable || PyObject_SetAttrString(instrumented.get(), "__pyx_vtable__", vtable.get()) < 0)
+        return -1;
     return PyModule_AddObjectRef(module, "InstrumentedEllipsoid", instrumented.get());
 }
-
 
 PyMethodDef g_module_methods[] = {
     {"lla_from_pos", as_cfunction(lla_from_pos), METH_FASTCALL,

@@ -72,7 +72,8 @@ PyObject* read_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     for (int k = 0; k < kColumns; ++k) {
         columns[k] = Ref::steal(new_column(n));
         if (!columns[k]) return nullptr;
-        out[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(columns[k].get())));
+        out[k] =
+            static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(columns[k].get())));
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
         std::string_view text;
@@ -84,9 +85,8 @@ PyObject* read_columns(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         std::size_t start = 0;
         while (true) {
             std::size_t comma = text.find(',', start);
-            std::string_view cell = text.substr(start, comma == std::string_view::npos
-                                                           ? std::string_view::npos
-                                                           : comma - start);
+            std::string_view cell = text.substr(
+                start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
             for (int k = 0; k < kColumns; ++k) {
                 if (index[k] == field) wanted[k] = cell;
             }
@@ -159,8 +159,8 @@ PyMethodDef g_functions[] = {
      "The fields at the three column `index`es of each line, as float64 arrays; None when a\n"
      "line holds a double quote (quoted CSV, for the csv module). ValueError names the line\n"
      "(counted from `first_line`) of a short row or a field that is not a number."},
-    {"append_columns",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(append_columns)), METH_FASTCALL,
+    {"append_columns", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(append_columns)),
+     METH_FASTCALL,
      "append_columns(lines, a, b, c) -> str\n\n"
      "Each line without its line ending, then the values of a, b and c in shortest\n"
      "round-trip form, comma-separated, and a newline."},

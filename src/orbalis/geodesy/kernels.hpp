@@ -21,14 +21,14 @@ inline constexpr int kBlock = 8;  // two AVX2 vectors; few wasted lanes on one p
 
 // An ellipsoid of revolution with its derived constants (a >= b > 0, checked by the caller).
 struct Shape {
-    double a;      // semi-major axis
-    double b;      // semi-minor axis
-    double ratio;  // b / a = 1 - f
-    double e2;     // first eccentricity squared, (a^2 - b^2)/a^2
-    double ae2;    // a e^2 = (a^2 - b^2)/a, the semi-axis of the evolute's cusp on the equator
-    double inv_ae2;        // 1/(a e^2): A = rho/(a e^2) by one product
+    double a;        // semi-major axis
+    double b;        // semi-minor axis
+    double ratio;    // b / a = 1 - f
+    double e2;       // first eccentricity squared, (a^2 - b^2)/a^2
+    double ae2;      // a e^2 = (a^2 - b^2)/a, the semi-axis of the evolute's cusp on the equator
+    double inv_ae2;  // 1/(a e^2): A = rho/(a e^2) by one product
     double ratio_inv_ae2;  // (b/a)/(a e^2): B = z (b/a)/(a e^2) by one product
-    bool sphere;   // b == a: the geodetic latitude is the geocentric one
+    bool sphere;           // b == a: the geodetic latitude is the geocentric one
 };
 
 inline Shape make_shape(double a, double b) noexcept {
@@ -71,8 +71,7 @@ inline void atan2_block(const double* y, const double* x, double* out) noexcept 
 // Position from the sines and cosines of latitude and longitude and the height:
 // (N + h) cos(lat) (cos lon, sin lon), (N b^2/a^2 + h) sin(lat), N = a / sqrt(1 - e^2 sin^2 lat).
 inline void geodetic_to_ecef_lane(const Shape& sh, double slat, double clat, double slon,
-                                  double clon, double h, double& x, double& y,
-                                  double& z) noexcept {
+                                  double clon, double h, double& x, double& y, double& z) noexcept {
     const double n = sh.a / std::sqrt(1.0 - sh.e2 * (slat * slat));
     const double rc = (n + h) * clat;
     x = rc * clon;
@@ -110,7 +109,7 @@ inline void geodetic2ecef_block(const Shape& sh, const double* lat, const double
 // +, -, *, / and sqrt. The latitude then follows from tan(lat) = tan(beta) / (b/a).
 
 inline constexpr double kNewtonTolerance = 1e-9;  // radians: stop after a step this small
-inline constexpr int kFastIterations = 8;        // outside the evolute 3 or 4 steps suffice
+inline constexpr int kFastIterations = 8;         // outside the evolute 3 or 4 steps suffice
 inline constexpr int kCarefulIterations = 60;
 
 // One Newton step on (c, s) = (cos beta, sin beta); returns the step.
@@ -245,9 +244,8 @@ inline void finish_lane(const Shape& sh, double rho, double z, double c, double 
     lat_x = rc;
 }
 
-inline void ecef2geodetic_block(const Shape& sh, const double* x, const double* y,
-                                const double* z, double* lat, double* lon,
-                                double* h) noexcept {
+inline void ecef2geodetic_block(const Shape& sh, const double* x, const double* y, const double* z,
+                                double* lat, double* lon, double* h) noexcept {
     Lane rho, A, B, c, s, lat_y, lat_x;
     // Lane flags as 64-bit integers, the width of the double lanes they mask.
     std::int64_t done[kBlock], near_centre[kBlock];
@@ -370,8 +368,7 @@ inline void ecef2enuv_block(const double* u, const double* v, const double* w, c
     TrigBlock t;
     trig_of(lat0, lon0, t);
     for (int i = 0; i < kBlock; ++i) {
-        uvw_to_enu(u[i], v[i], w[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], e[i], n[i],
-                   up[i]);
+        uvw_to_enu(u[i], v[i], w[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], e[i], n[i], up[i]);
     }
 }
 
@@ -380,8 +377,7 @@ inline void enu2ecefv_block(const double* e, const double* n, const double* up, 
     TrigBlock t;
     trig_of(lat0, lon0, t);
     for (int i = 0; i < kBlock; ++i) {
-        enu_to_uvw(e[i], n[i], up[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], u[i], v[i],
-                   w[i]);
+        enu_to_uvw(e[i], n[i], up[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], u[i], v[i], w[i]);
     }
 }
 
@@ -422,9 +418,9 @@ inline void enu2ecef_block(const Shape& sh, const double* e, const double* n, co
     }
 }
 
-inline void enu2geodetic_block(const Shape& sh, const double* e, const double* n,
-                               const double* up, const double* lat0, const double* lon0,
-                               const double* h0, double* lat, double* lon, double* h) noexcept {
+inline void enu2geodetic_block(const Shape& sh, const double* e, const double* n, const double* up,
+                               const double* lat0, const double* lon0, const double* h0,
+                               double* lat, double* lon, double* h) noexcept {
     Lane x, y, z;
     enu2ecef_block(sh, e, n, up, lat0, lon0, h0, x, y, z);
     ecef2geodetic_block(sh, x, y, z, lat, lon, h);
@@ -446,9 +442,9 @@ inline void geodetic2aer_block(const Shape& sh, const double* lat, const double*
     enu2aer_block(e, n, up, az, el, range);
 }
 
-inline void aer2ecef_block(const Shape& sh, const double* az, const double* el,
-                           const double* range, const double* lat0, const double* lon0,
-                           const double* h0, double* x, double* y, double* z) noexcept {
+inline void aer2ecef_block(const Shape& sh, const double* az, const double* el, const double* range,
+                           const double* lat0, const double* lon0, const double* h0, double* x,
+                           double* y, double* z) noexcept {
     Lane e, n, up;
     aer2enu_block(az, el, range, e, n, up);
     enu2ecef_block(sh, e, n, up, lat0, lon0, h0, x, y, z);
@@ -478,8 +474,8 @@ inline void look_at_spheroid_block(const Shape& sh, const double* lat0, const do
         double x0, y0, z0, u, v, w;
         geodetic_to_ecef_lane(sh, t.slat[i], t.clat[i], t.slon[i], t.clon[i], h0[i], x0, y0, z0);
         // Unit direction: elevation = tilt - 90 degrees, so up = -cos(tilt).
-        enu_to_uvw(stilt[i] * saz[i], stilt[i] * caz[i], -ctilt[i], t.slat[i], t.clat[i],
-                   t.slon[i], t.clon[i], u, v, w);
+        enu_to_uvw(stilt[i] * saz[i], stilt[i] * caz[i], -ctilt[i], t.slat[i], t.clat[i], t.slon[i],
+                   t.clon[i], u, v, w);
         // In axes scaled to the unit sphere: |p + l d|^2 = 1, i.e. qa l^2 + 2 qb l + qc = 0.
         const double px = x0 / sh.a, py = y0 / sh.a, pz = z0 / sh.b;
         const double dx = u / sh.a, dy = v / sh.a, dz = w / sh.b;

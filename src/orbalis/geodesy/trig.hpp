@@ -18,21 +18,19 @@
 namespace orbalis::trig {
 
 // sin x = x + x^3 * P(x^2) on |x| <= pi/4; coefficients of P (near-minimax, |error| 9e-18).
-inline constexpr double kSinTail[7] = {
-    -0.16666666666666666,    0.008333333333333331,   -0.00019841269841265065,
-    2.7557319219339167e-06,  -2.5052106232447578e-08, 1.6058531618986147e-10,
-    -7.586697117706918e-13};
+inline constexpr double kSinTail[7] = {-0.16666666666666666,    0.008333333333333331,
+                                       -0.00019841269841265065, 2.7557319219339167e-06,
+                                       -2.5052106232447578e-08, 1.6058531618986147e-10,
+                                       -7.586697117706918e-13};
 // cos x = 1 - x^2/2 + x^4 * Q(x^2) on |x| <= pi/4; coefficients of Q (|error| 2e-18).
 inline constexpr double kCosTail[7] = {
-    0.041666666666666664,    -0.0013888888888888887, 2.4801587301584645e-05,
-    -2.7557319221402824e-07, 2.087675579108042e-09,  -1.1470460887609959e-11,
-    4.7458719020432915e-14};
+    0.041666666666666664,  -0.0013888888888888887,  2.4801587301584645e-05, -2.7557319221402824e-07,
+    2.087675579108042e-09, -1.1470460887609959e-11, 4.7458719020432915e-14};
 // atan u = u + u^3 * R(u^2) on |u| <= 7/16; coefficients of R (|error| 2e-17).
 inline constexpr double kAtanTail[12] = {
-    -0.3333333333333333,  0.1999999999999941,    -0.14285714285566806, 0.11111111096645038,
-    -0.09090908355602592, 0.07692285554889286,   -0.06666241923359964, 0.05876946456755061,
-    -0.05216679739313656, 0.04492259293193656,   -0.033128134256069586,
-    0.014773184616983806};
+    -0.3333333333333333,  0.1999999999999941,  -0.14285714285566806,  0.11111111096645038,
+    -0.09090908355602592, 0.07692285554889286, -0.06666241923359964,  0.05876946456755061,
+    -0.05216679739313656, 0.04492259293193656, -0.033128134256069586, 0.014773184616983806};
 
 // pi/2 = kPio2Part1 + kPio2Part2 + kPio2Part3: the first two hold 33 significant bits each,
 // so k * part is exact for |k| < 2^20 (Cody-Waite reduction).
@@ -173,8 +171,7 @@ inline void sincos_large(double x, double& s, double& c) noexcept {
     const std::uint64_t top = (w2 << 2) | (w1 >> 62);
     const std::uint64_t next = (w1 << 2) | (w0 >> 62);
     double f_hi = static_cast<double>(top >> 11) * 0x1p-53;  // exact: 53 bits
-    const double f_lo =
-        static_cast<double>(((top & 0x7ff) << 53) | (next >> 11)) * 0x1p-117;
+    const double f_lo = static_cast<double>(((top & 0x7ff) << 53) | (next >> 11)) * 0x1p-117;
     if (f_hi >= 0.5) {  // reduce to [-1/2, 1/2) turns: the next quadrant
         f_hi -= 1.0;
         quadrant += 1;
@@ -252,12 +249,14 @@ inline double atan2_finite(double y, double x) noexcept {
     double k_hi = 0.0, k_lo = 0.0;
     for (int j = 0; j < 4; ++j) {
         const bool here = idx == j;
-        k_hi = bit_select(here, bit_select(high, kAtanQuarter[j].hi,
-                                           bit_select(mid, kAtanHalf[j].hi, kAtanZero[j].hi)),
-                          k_hi);
-        k_lo = bit_select(here, bit_select(high, kAtanQuarter[j].lo,
-                                           bit_select(mid, kAtanHalf[j].lo, kAtanZero[j].lo)),
-                          k_lo);
+        k_hi = bit_select(
+            here,
+            bit_select(high, kAtanQuarter[j].hi, bit_select(mid, kAtanHalf[j].hi, kAtanZero[j].hi)),
+            k_hi);
+        k_lo = bit_select(
+            here,
+            bit_select(high, kAtanQuarter[j].lo, bit_select(mid, kAtanHalf[j].lo, kAtanZero[j].lo)),
+            k_lo);
     }
     const bool subtract = swapped != neg_x;
     const double atan_u = u + tail;

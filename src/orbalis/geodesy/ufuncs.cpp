@@ -146,7 +146,7 @@ inline void cos_block(const double* x, double* out) noexcept {
 struct UfuncSpec {
     const char* name;
     PyUFuncGenericFunction loop;
-    int nin;   // including a and b where the function takes an ellipsoid
+    int nin;  // including a and b where the function takes an ellipsoid
     int nout;
     const char* doc;
 };
@@ -281,9 +281,9 @@ PyMODINIT_FUNC PyInit__ufuncs(void) {
         const UfuncSpec& spec = g_specs[i];
         g_loops[i] = spec.loop;
         g_data[i] = nullptr;
-        Ref ufunc = Ref::steal(PyUFunc_FromFuncAndData(&g_loops[i], &g_data[i], g_types, 1,
-                                                       spec.nin, spec.nout, PyUFunc_None,
-                                                       spec.name, spec.doc, 0));
+        Ref ufunc =
+            Ref::steal(PyUFunc_FromFuncAndData(&g_loops[i], &g_data[i], g_types, 1, spec.nin,
+                                               spec.nout, PyUFunc_None, spec.name, spec.doc, 0));
         if (!ufunc) return nullptr;
         if (PyModule_AddObjectRef(module.get(), spec.name, ufunc.get()) < 0) return nullptr;
         g_ufuncs[i] = ufunc.get();

@@ -757,14 +757,10 @@ void* slot(Fn fn) {
 }
 
 PyType_Slot state_slots[] = {
-    {Py_tp_new, slot(state_new)},
-    {Py_tp_dealloc, slot(state_dealloc)},
-    {Py_tp_traverse, slot(state_traverse)},
-    {Py_tp_clear, slot(state_clear)},
-    {Py_tp_repr, slot(state_repr)},
-    {Py_tp_getset, state_getset},
-    {Py_tp_methods, state_methods},
-    {0, nullptr},
+    {Py_tp_new, slot(state_new)},           {Py_tp_dealloc, slot(state_dealloc)},
+    {Py_tp_traverse, slot(state_traverse)}, {Py_tp_clear, slot(state_clear)},
+    {Py_tp_repr, slot(state_repr)},         {Py_tp_getset, state_getset},
+    {Py_tp_methods, state_methods},         {0, nullptr},
 };
 
 PyType_Slot sv_slots[] = {

@@ -303,9 +303,7 @@ def _finite_numbers(value, fmt):
     except Exception as exc:
         raise TypeError(f"Time: cannot read {type(value).__name__} as numbers: {exc}") from None
     if a.dtype.kind not in "iuf":
-        raise TypeError(
-            f"Time: format={fmt!r} needs real numbers, got an array of dtype {a.dtype}"
-        )
+        raise TypeError(f"Time: format={fmt!r} needs real numbers, got an array of dtype {a.dtype}")
     a = a.astype(np.float64)
     if not np.all(np.isfinite(a)):
         raise ValueError(f"Time: format={fmt!r} values must be finite")
@@ -442,8 +440,13 @@ class Time:
         scale = scale or "utc"
         self._scale = scale
         if value2 is not None:
-            if (type(value) is float and type(value2) is float and format == "jd"
-                    and abs(value) < 1e15 and abs(value2) < 1e15):  # also false for NaN
+            if (
+                type(value) is float
+                and type(value2) is float
+                and format == "jd"
+                and abs(value) < 1e15
+                and abs(value2) < 1e15
+            ):  # also false for NaN
                 jd1, jd2 = _split_two_floats(value, value2)
             else:
                 jd1, jd2 = _numbers(value, format, value2)
@@ -485,8 +488,9 @@ class Time:
         else:
             # zoned fields are UTC instants; the others are read in the requested scale
             jd1, jd2 = _jd_of_fields(y, mo, d, h, mi, s, scale)
-            u1, u2 = _jd_of_fields(y[zoned], mo[zoned], d[zoned], h[zoned], mi[zoned], s[zoned],
-                                   "utc")
+            u1, u2 = _jd_of_fields(
+                y[zoned], mo[zoned], d[zoned], h[zoned], mi[zoned], s[zoned], "utc"
+            )
             jd1[zoned], jd2[zoned] = _convert(u1, u2, "utc", scale)
         jd1, jd2 = _day_frac(jd1, jd2)
         return jd1.reshape(shape), jd2.reshape(shape)
@@ -501,8 +505,15 @@ class Time:
             raise TypeError(f"Time: format={format!r} does not read datetime64 values")
         a = np.asarray(value)
         y, mo, d, h, mi, s = _fields_of_datetime64(a)
-        jd1, jd2 = _jd_of_fields(y.astype(np.int32), mo.astype(np.int32), d.astype(np.int32),
-                                 h.astype(np.int32), mi.astype(np.int32), s, scale)
+        jd1, jd2 = _jd_of_fields(
+            y.astype(np.int32),
+            mo.astype(np.int32),
+            d.astype(np.int32),
+            h.astype(np.int32),
+            mi.astype(np.int32),
+            s,
+            scale,
+        )
         return _day_frac(jd1, jd2)
 
     @classmethod
@@ -521,8 +532,9 @@ class Time:
         try:
             a = np.asarray(value)
         except ValueError as exc:
-            raise ValueError(f"Time: cannot read the sequence as an array of epochs: {exc}") \
-                from None
+            raise ValueError(
+                f"Time: cannot read the sequence as an array of epochs: {exc}"
+            ) from None
         kind = a.dtype.kind
         if kind == "M":
             return cls._from_dates(a, format, scale)
@@ -670,11 +682,19 @@ class Time:
             return _iso_text(int(iy), int(im), int(iday), hmsf)
         flat = [
             _iso_text(a, b, c, d)
-            for a, b, c, d in zip(np.ravel(iy).tolist(), np.ravel(im).tolist(),
-                                  np.ravel(iday).tolist(), np.ravel(hmsf), strict=True)
+            for a, b, c, d in zip(
+                np.ravel(iy).tolist(),
+                np.ravel(im).tolist(),
+                np.ravel(iday).tolist(),
+                np.ravel(hmsf),
+                strict=True,
+            )
         ]
-        return np.array(flat, dtype="U26").reshape(self.shape) if flat else \
-            np.zeros(self.shape, dtype="U26")
+        return (
+            np.array(flat, dtype="U26").reshape(self.shape)
+            if flat
+            else np.zeros(self.shape, dtype="U26")
+        )
 
     @property
     def utc(self):
@@ -806,8 +826,9 @@ class Time:
         def one(y, mo, d, f):
             if int(f["s"]) == 60:
                 raise ValueError("Time: a leap second cannot be held by datetime")
-            return datetime.datetime(int(y), int(mo), int(d), int(f["h"]), int(f["m"]),
-                                     int(f["s"]), int(f["f"]))
+            return datetime.datetime(
+                int(y), int(mo), int(d), int(f["h"]), int(f["m"]), int(f["s"]), int(f["f"])
+            )
 
         if self.isscalar:
             return one(iy, im, iday, hmsf)
@@ -863,8 +884,11 @@ class Time:
             return f"Time('{self.iso}', scale='{self._scale}')"
         flat = Time._from_parts(self._jd1.ravel(), self._jd2.ravel(), self._scale)
         if flat.size > 6:
-            shown = [repr(str(s)) for s in flat[:3].iso] + ["..."] + \
-                    [repr(str(s)) for s in flat[-3:].iso]
+            shown = (
+                [repr(str(s)) for s in flat[:3].iso]
+                + ["..."]
+                + [repr(str(s)) for s in flat[-3:].iso]
+            )
         else:
             shown = [repr(str(s)) for s in flat.iso]
         shape = "" if self.ndim == 1 and self.size <= 6 else f", shape={self.shape}"
@@ -962,5 +986,7 @@ def _foreign(value, format, scale):
 
 
 def _iso_text(y, mo, d, hmsf):
-    return (f"{y:04d}-{mo:02d}-{d:02d}T{int(hmsf['h']):02d}:{int(hmsf['m']):02d}:"
-            f"{int(hmsf['s']):02d}.{int(hmsf['f']):06d}")
+    return (
+        f"{y:04d}-{mo:02d}-{d:02d}T{int(hmsf['h']):02d}:{int(hmsf['m']):02d}:"
+        f"{int(hmsf['s']):02d}.{int(hmsf['f']):06d}"
+    )

@@ -29,7 +29,7 @@ using py::Ref;
 
 // Module state, set once while the module is imported and never changed afterwards.
 struct ModuleState {
-    PyObject* dict = nullptr;         // module namespace: numpy, Real and the dtypes
+    PyObject* dict = nullptr;        // module namespace: numpy, Real and the dtypes
     bool assertions_enabled = true;  // false under `python -O`
     // Interned names of the globals the methods look up at each call.
     PyObject* numpy_name = nullptr;
@@ -38,12 +38,15 @@ struct ModuleState {
 };
 inline ModuleState g_module_state;
 
-inline EllipsoidObject* as_ellipsoid(PyObject* self) { return reinterpret_cast<EllipsoidObject*>(self); }
+inline EllipsoidObject* as_ellipsoid(PyObject* self) {
+    return reinterpret_cast<EllipsoidObject*>(self);
+}
 
 // A module global, looked up at each call as the methods' own code would; borrowed.
 inline PyObject* module_global(PyObject* name) {
     PyObject* value = PyDict_GetItemWithError(g_module_state.dict, name);
-    if (!value && !PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    if (!value && !PyErr_Occurred())
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
     return value;
 }
 
@@ -94,12 +97,21 @@ inline PyArrayObject* typed_array(PyObject* obj, int ndim) {
     auto* arr = reinterpret_cast<PyArrayObject*>(obj);
     if (PyArray_NDIM(arr) != ndim || !PyArray_ISNOTSWAPPED(arr)) return nullptr;
     switch (PyArray_TYPE(arr)) {
-        case NPY_BOOL: case NPY_BYTE: case NPY_UBYTE: case NPY_SHORT: case NPY_USHORT:
-        case NPY_INT: case NPY_UINT: case NPY_LONG: case NPY_ULONG: case NPY_LONGLONG:
-        case NPY_ULONGLONG: case NPY_FLOAT: case NPY_DOUBLE: case NPY_LONGDOUBLE:
-            return arr;
-        default:
-            return nullptr;
+    case NPY_BOOL:
+    case NPY_BYTE:
+    case NPY_UBYTE:
+    case NPY_SHORT:
+    case NPY_USHORT:
+    case NPY_INT:
+    case NPY_UINT:
+    case NPY_LONG:
+    case NPY_ULONG:
+    case NPY_LONGLONG:
+    case NPY_ULONGLONG:
+    case NPY_FLOAT:
+    case NPY_DOUBLE:
+    case NPY_LONGDOUBLE: return arr;
+    default: return nullptr;
     }
 }
 
@@ -113,21 +125,21 @@ inline double load(const char* p) {
 // One element converted as its NumPy scalar's __float__ converts it.
 inline double load_as_double(const char* p, int type_num) {
     switch (type_num) {
-        case NPY_DOUBLE: return load<double>(p);
-        case NPY_FLOAT: return load<float>(p);
-        case NPY_BOOL: return *p ? 1.0 : 0.0;
-        case NPY_BYTE: return load<npy_byte>(p);
-        case NPY_UBYTE: return load<npy_ubyte>(p);
-        case NPY_SHORT: return load<npy_short>(p);
-        case NPY_USHORT: return load<npy_ushort>(p);
-        case NPY_INT: return load<npy_int>(p);
-        case NPY_UINT: return load<npy_uint>(p);
-        case NPY_LONG: return load<npy_long>(p);
-        case NPY_ULONG: return load<npy_ulong>(p);
-        case NPY_LONGLONG: return load<npy_longlong>(p);
-        case NPY_ULONGLONG: return load<npy_ulonglong>(p);
-        case NPY_LONGDOUBLE: return load<npy_longdouble>(p);
-        default: return NAN;  // unreachable: typed_array admits only the types above
+    case NPY_DOUBLE: return load<double>(p);
+    case NPY_FLOAT: return load<float>(p);
+    case NPY_BOOL: return *p ? 1.0 : 0.0;
+    case NPY_BYTE: return load<npy_byte>(p);
+    case NPY_UBYTE: return load<npy_ubyte>(p);
+    case NPY_SHORT: return load<npy_short>(p);
+    case NPY_USHORT: return load<npy_ushort>(p);
+    case NPY_INT: return load<npy_int>(p);
+    case NPY_UINT: return load<npy_uint>(p);
+    case NPY_LONG: return load<npy_long>(p);
+    case NPY_ULONG: return load<npy_ulong>(p);
+    case NPY_LONGLONG: return load<npy_longlong>(p);
+    case NPY_ULONGLONG: return load<npy_ulonglong>(p);
+    case NPY_LONGDOUBLE: return load<npy_longdouble>(p);
+    default: return NAN;  // unreachable: typed_array admits only the types above
     }
 }
 
@@ -186,7 +198,8 @@ public:
                 out[1] = load<double>(row + col_stride_);
                 out[2] = load<double>(row + 2 * col_stride_);
             } else {
-                for (int i = 0; i < 3; ++i) out[i] = load_as_double(row + i * col_stride_, type_num_);
+                for (int i = 0; i < 3; ++i)
+                    out[i] = load_as_double(row + i * col_stride_, type_num_);
             }
             return true;
         }
@@ -324,7 +337,8 @@ inline bool check(int condition) {
 // `obj.ndim == value`, as a truth value (-1 on error).
 inline int ndim_equals(PyObject* obj, long value) {
     // A plain ndarray's attributes are its fields: no lookup can fail or differ.
-    if (PyArray_CheckExact(obj)) return PyArray_NDIM(reinterpret_cast<PyArrayObject*>(obj)) == value;
+    if (PyArray_CheckExact(obj))
+        return PyArray_NDIM(reinterpret_cast<PyArrayObject*>(obj)) == value;
     Ref ndim = Ref::steal(PyObject_GetAttrString(obj, "ndim"));
     if (!ndim) return -1;
     Ref expected = Ref::steal(PyLong_FromLong(value));
@@ -395,11 +409,14 @@ inline bool check_same_1d(PyObject* const* inputs, int count) {
         // The same two assertions, read from the arrays' fields: every ndim equal and 1,
         // then every shape equal (all one-dimensional by then, so their lengths).
         const auto array = [&](int k) { return reinterpret_cast<PyArrayObject*>(inputs[k]); };
+        // The shapes are read only once every ndim is known to be 1: a 0-d array has no
+        // extent to read.
         bool ndim_ok = true, shape_ok = true;
         for (int k = 0; k < count; ++k) ndim_ok = ndim_ok && PyArray_NDIM(array(k)) == 1;
+        if (!check(ndim_ok)) return false;
         for (int k = 1; k < count; ++k)
             shape_ok = shape_ok && PyArray_DIM(array(k), 0) == PyArray_DIM(array(0), 0);
-        return check(ndim_ok) && check(shape_ok);
+        return check(shape_ok);
     }
     Ref one = Ref::steal(PyLong_FromLong(1));
     if (!one) return false;
@@ -456,7 +473,8 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
     PyObject* names = ok ? PyDataType_NAMES(descr) : nullptr;
     ok = ok && names && PyTuple_GET_SIZE(names) == layout.count;
     for (int k = 0; ok && k < layout.count; ++k) {
-        PyObject* entry = PyDict_GetItemWithError(PyDataType_FIELDS(descr), PyTuple_GET_ITEM(names, k));
+        PyObject* entry =
+            PyDict_GetItemWithError(PyDataType_FIELDS(descr), PyTuple_GET_ITEM(names, k));
         if (!entry) {
             if (PyErr_Occurred()) return false;
             ok = false;  // a name without its field entry: reported below like any mismatch
@@ -479,8 +497,8 @@ inline bool check_record_layout(PyArray_Descr* descr, const RecordLayout& layout
         Ref message = Ref::steal(PyUnicode_FromFormat(
             "Buffer dtype mismatch: %s %R does not describe the %s record (%d packed native "
             "float64 fields%s)",
-            layout.dtype_name, reinterpret_cast<PyObject*>(descr), layout.record_name,
-            layout.count, shape));
+            layout.dtype_name, reinterpret_cast<PyObject*>(descr), layout.record_name, layout.count,
+            shape));
         if (message) {
             PyErr_SetObject(PyExc_ValueError, message.get());
         } else {
@@ -504,7 +522,7 @@ struct RecordStore {
     alignas(16) double data[1];
 };
 inline constexpr Py_ssize_t kRecordStoreDoubles = 64;  // larger results use a float64 array
-inline PyTypeObject* g_record_store_type = nullptr;      // made when the module is imported
+inline PyTypeObject* g_record_store_type = nullptr;    // made when the module is imported
 
 inline void record_store_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
@@ -560,7 +578,8 @@ inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
     Ref storage;
     if (n <= kRecordStoreDoubles / doubles_per_record) {
         storage = Ref::steal(PyType_GenericAlloc(g_record_store_type, n * doubles_per_record));
-        if (storage) data = reinterpret_cast<char*>(reinterpret_cast<RecordStore*>(storage.get())->data);
+        if (storage)
+            data = reinterpret_cast<char*>(reinterpret_cast<RecordStore*>(storage.get())->data);
     } else {
         npy_intp dims[2] = {n, doubles_per_record};
         storage = Ref::steal(PyArray_ZEROS(2, dims, NPY_DOUBLE, 0));
@@ -582,7 +601,8 @@ inline Ref new_records(const RecordLayout& layout, npy_intp n, char*& data) {
 inline Ref new_doubles(npy_intp n, int columns, double*& data) {
     npy_intp dims[2] = {n, columns};
     Ref array = Ref::steal(PyArray_ZEROS(columns ? 2 : 1, dims, NPY_DOUBLE, 0));
-    if (array) data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
+    if (array)
+        data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
     return array;
 }
 

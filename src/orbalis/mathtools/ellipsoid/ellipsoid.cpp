@@ -66,14 +66,16 @@ PyObject* ellipsoid_repr(PyObject* self) {
 }
 
 PyGetSetDef g_ellipsoid_getset[] = {
-    {"Re", get_Re, nullptr, "Equatorial radius (semi-major axis a), in metres by convention.", nullptr},
+    {"Re", get_Re, nullptr, "Equatorial radius (semi-major axis a), in metres by convention.",
+     nullptr},
     {"f", get_f, nullptr, "Flattening factor, in [0, 1).", nullptr},
     {"Rp", get_Rp, nullptr, "Polar radius (semi-minor axis b) = (1 - f) Re.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
 PyMethodDef g_ellipsoid_methods[] = {
-    py::kRefuseReduce, py::kRefuseSetstate,
+    py::kRefuseReduce,
+    py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -128,14 +130,18 @@ PyType_Spec g_ellipsoid_spec = {
 PyTypeObject* g_ellipsoid_type = nullptr;
 
 int ready_type(PyObject* module) {
-    g_ellipsoid_type = reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &g_ellipsoid_spec, nullptr));
+    g_ellipsoid_type = reinterpret_cast<PyTypeObject*>(
+        PyType_FromModuleAndSpec(module, &g_ellipsoid_spec, nullptr));
     if (!g_ellipsoid_type) return -1;
     // The kernel table, for native code that calls an Ellipsoid's kernels directly.
-    Ref vtable = Ref::steal(PyCapsule_New(const_cast<EllipsoidKernels*>(&kKernelTable), nullptr, nullptr));
-    if (!vtable || PyDict_SetItemString(g_ellipsoid_type->tp_dict, "__pyx_vtable__", vtable.get()) < 0)
+    Ref vtable =
+        Ref::steal(PyCapsule_New(const_cast<EllipsoidKernels*>(&kKernelTable), nullptr, nullptr));
+    if (!vtable ||
+        PyDict_SetItemString(g_ellipsoid_type->tp_dict, "__pyx_vtable__", vtable.get()) < 0)
         return -1;
     PyType_Modified(g_ellipsoid_type);
-    return PyModule_AddObjectRef(module, "Ellipsoid", reinterpret_cast<PyObject*>(g_ellipsoid_type));
+    return PyModule_AddObjectRef(module, "Ellipsoid",
+                                 reinterpret_cast<PyObject*>(g_ellipsoid_type));
 }
 
 // Binds one lingeom kernel: the capsule must exist and be named by the exact signature.
@@ -144,7 +150,8 @@ int bind_kernel(PyObject* capi, const char* name, const char* signature, Fn& ent
     PyObject* capsule = PyDict_GetItemString(capi, name);
     if (!capsule) {
         PyErr_Format(PyExc_ImportError,
-                     "orbalis.mathtools.lingeom.lingeom does not export expected C function %s", name);
+                     "orbalis.mathtools.lingeom.lingeom does not export expected C function %s",
+                     name);
         return -1;
     }
     const char* actual = PyCapsule_CheckExact(capsule) ? PyCapsule_GetName(capsule) : nullptr;
@@ -163,7 +170,8 @@ int bind_lingeom() {
     Ref capi = py::import_attr("orbalis.mathtools.lingeom.lingeom", "__pyx_capi__");
     if (!capi) return -1;
     if (!PyDict_Check(capi.get())) {
-        PyErr_SetString(PyExc_ImportError, "orbalis.mathtools.lingeom.lingeom.__pyx_capi__ is not a dict");
+        PyErr_SetString(PyExc_ImportError,
+                        "orbalis.mathtools.lingeom.lingeom.__pyx_capi__ is not a dict");
         return -1;
     }
     VectorKernels bound{};
@@ -197,7 +205,8 @@ int exec_module(PyObject* module) {
     Ref numpy = Ref::steal(PyImport_ImportModule("numpy"));
     if (!numpy || PyModule_AddObjectRef(module, "numpy", numpy.get()) < 0) return -1;
     for (const RecordLayout& layout : kRecordLayouts)
-        if (py::bind_import(g_module_state.dict, "orbalis.datamodel", layout.dtype_name) < 0) return -1;
+        if (py::bind_import(g_module_state.dict, "orbalis.datamodel", layout.dtype_name) < 0)
+            return -1;
     if (py::bind_import(g_module_state.dict, "numbers", "Real") < 0) return -1;
     PyTypeObject* method_type =
         py::make_annotated_method_type("orbalis.mathtools.ellipsoid.ellipsoid.method");
@@ -206,7 +215,6 @@ int exec_module(PyObject* module) {
     Py_DECREF(method_type);  // each descriptor holds a reference to its type
     return added;
 }
-
 
 }  // namespace
 }  // namespace orbalis::ellipsoid

@@ -174,8 +174,8 @@ inline void normal_vector(double sin_lat, double cos_lat, double sin_lon, double
 
 // East along the parallel; north along the meridian, from the derivative of the surface
 // point with respect to the reduced latitude, normalised.
-inline void tangent_vectors(double f, double sin_beta, double cos_beta, double sin_lon, double cos_lon,
-                            double* u_east, double* u_north) noexcept {
+inline void tangent_vectors(double f, double sin_beta, double cos_beta, double sin_lon,
+                            double cos_lon, double* u_east, double* u_north) noexcept {
     const double aux = std::sqrt(1.0 - (2.0 - f) * f * cos_beta * cos_beta);
     u_east[0] = -sin_lon;
     u_east[1] = cos_lon;
@@ -314,7 +314,8 @@ void c_enu(Self* self, SurfCoord point, ENU_Frame* enu) noexcept {
 // out the pending-error tests after the vector kernels, for callers that know none is
 // pending on entry: the lingeom kernels never set one.
 template <bool test_errors, class Self>
-void aer_from_line_of_sight(Self* self, double* r_target_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+void aer_from_line_of_sight(Self* self, double* r_target_obs, ENU_Frame* enu_obs,
+                            AER* aer) noexcept {
     constexpr const char* name = "c_aer_coords";
     const VectorKernels& vk = vector_kernels(self);
     const double east = vk.dot(r_target_obs, enu_obs->u_east);
@@ -355,7 +356,8 @@ void c_aer_coords(Self* self, double* r_target, LLA lla_obs, AER* aer) noexcept 
 // caller makes sure no interpreter error is pending on entry, so the tests after the
 // vector kernels, which could never fire, are left out.
 template <class Self>
-void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* enu_obs, AER* aer) noexcept {
+void aer_from_observer(Self* self, double* r_target, double* r_obs, ENU_Frame* enu_obs,
+                       AER* aer) noexcept {
     double r_target_obs[3];
     vector_kernels(self).sub(r_target, r_obs, r_target_obs);
     aer_from_line_of_sight<false>(self, r_target_obs, enu_obs, aer);

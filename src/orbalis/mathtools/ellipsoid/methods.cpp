@@ -2,8 +2,8 @@
 // The latitude pair, the columns-in and the rows-in methods are the templates of
 // method_layer.hpp applied to their rows; aer_coords and the ray method have bodies of
 // their own, for their batch fast paths, and share the rows and the boundary.
-#include "method_layer.hpp"
 #include "methods.hpp"
+#include "method_layer.hpp"
 
 namespace orbalis::ellipsoid {
 

@@ -106,8 +106,7 @@ int parse_choice(PyObject* value, const char* what, const char* const* choices, 
 int initialise_from_lines(SGP4Object* self, const char* line1, const char* line2) {
     model::FieldError err;
     if (!model::read_tle_fields(line1, line2, self->fields, err)) {
-        PyErr_Format(PyExc_ValueError,
-                     "SGP4: TLE element %s (line %d, columns %d-%d) %s: got '%s'",
+        PyErr_Format(PyExc_ValueError, "SGP4: TLE element %s (line %d, columns %d-%d) %s: got '%s'",
                      err.field->name, err.field->line, err.field->first, err.field->last,
                      err.reason, err.text);
         return -1;
@@ -197,10 +196,10 @@ PyObject* get_epoch(PyObject* op, void*) {
     return Py_NewRef(self->epoch);
 }
 
-#define SGP4_DOUBLE_GETTER(name, expr)                                                      \
-    PyObject* get_##name(PyObject* op, void*) {                                             \
-        const SGP4Object* self = as_sgp4(op);                                               \
-        return PyFloat_FromDouble(expr);                                                    \
+#define SGP4_DOUBLE_GETTER(name, expr)          \
+    PyObject* get_##name(PyObject* op, void*) { \
+        const SGP4Object* self = as_sgp4(op);   \
+        return PyFloat_FromDouble(expr);        \
     }
 
 SGP4_DOUBLE_GETTER(inclination, self->model.inclo)
@@ -341,8 +340,7 @@ PyObject* new_array(int nd, const npy_intp* dims, int type) {
     return PyArray_SimpleNew(nd, const_cast<npy_intp*>(dims), type);
 }
 
-PyObject* sgp4_propagate(PyObject* op, PyObject* const* args, Py_ssize_t nargs,
-                         PyObject* kwnames) {
+PyObject* sgp4_propagate(PyObject* op, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const char* const names[] = {"time", "errors"};
     PyObject* a[2];
     if (orbalis::py::bind_arguments("propagate", args, nargs, kwnames, names, 1, 2, a) < 0)
@@ -364,12 +362,10 @@ PyObject* sgp4_propagate(PyObject* op, PyObject* const* args, Py_ssize_t nargs,
     if (!r || !v || !codes) return nullptr;
     auto* rp = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(r.get())));
     auto* vp = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(v.get())));
-    auto* cp =
-        static_cast<npy_uint8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(codes.get())));
+    auto* cp = static_cast<npy_uint8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(codes.get())));
     const SGP4Object* self = as_sgp4(op);
     if (n > 4096) {
-        Py_BEGIN_ALLOW_THREADS
-        propagate_rows(self, data_of(jd1), data_of(jd2), n, rp, vp, cp);
+        Py_BEGIN_ALLOW_THREADS propagate_rows(self, data_of(jd1), data_of(jd2), n, rp, vp, cp);
         Py_END_ALLOW_THREADS
     } else {
         propagate_rows(self, data_of(jd1), data_of(jd2), n, rp, vp, cp);
@@ -385,8 +381,7 @@ PyObject* sgp4_propagate_minutes(PyObject* op, PyObject* const* args, Py_ssize_t
                                  PyObject* kwnames) {
     static const char* const names[] = {"tsince"};
     PyObject* a[1];
-    if (orbalis::py::bind_arguments("propagate_minutes", args, nargs, kwnames, names, 1, 1, a) <
-        0)
+    if (orbalis::py::bind_arguments("propagate_minutes", args, nargs, kwnames, names, 1, 1, a) < 0)
         return nullptr;
     Ref t = Ref::steal(PyArray_FROMANY(a[0], NPY_DOUBLE, 0, 0, NPY_ARRAY_CARRAY_RO));
     if (!t) return nullptr;
@@ -407,13 +402,12 @@ PyObject* sgp4_propagate_minutes(PyObject* op, PyObject* const* args, Py_ssize_t
     const double* tp = static_cast<const double*>(PyArray_DATA(ta));
     auto* rp = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(r.get())));
     auto* vp = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(v.get())));
-    auto* cp =
-        static_cast<npy_uint8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(codes.get())));
+    auto* cp = static_cast<npy_uint8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(codes.get())));
     const SGP4Object* self = as_sgp4(op);
     model::Resonance rs;
     for (npy_intp i = 0; i < n; ++i)
-        cp[i] = static_cast<npy_uint8>(model::propagate(self->model, tp[i], rp + 3 * i,
-                                                        vp + 3 * i, rs));
+        cp[i] = static_cast<npy_uint8>(
+            model::propagate(self->model, tp[i], rp + 3 * i, vp + 3 * i, rs));
     if (nd == 0) {
         Ref code = Ref::steal(PyLong_FromLong(cp[0]));
         if (!code) return nullptr;
@@ -501,8 +495,8 @@ PyObject* propagate_catalogue(PyObject*, PyObject* const* args, Py_ssize_t nargs
                               PyObject* kwnames) {
     static const char* const names[] = {"sources", "time", "threads"};
     PyObject* a[3];
-    if (orbalis::py::bind_arguments("propagate_catalogue", args, nargs, kwnames, names, 2, 3,
-                                    a) < 0)
+    if (orbalis::py::bind_arguments("propagate_catalogue", args, nargs, kwnames, names, 2, 3, a) <
+        0)
         return nullptr;
     if (nargs > 2) {
         PyErr_SetString(PyExc_TypeError,
@@ -582,24 +576,22 @@ PyObject* propagate_catalogue(PyObject*, PyObject* const* args, Py_ssize_t nargs
     Ref v = Ref::steal(new_array(3, dims, NPY_DOUBLE));
     Ref codes = Ref::steal(new_array(2, dims, NPY_UINT8));
     if (!r || !v || !codes) return nullptr;
-    CatalogueJob job{&sats,
-                     data_of(jd1),
-                     data_of(jd2),
-                     nt,
-                     static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(r.get()))),
-                     static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(v.get()))),
-                     static_cast<npy_uint8*>(
-                         PyArray_DATA(reinterpret_cast<PyArrayObject*>(codes.get())))};
+    CatalogueJob job{
+        &sats,
+        data_of(jd1),
+        data_of(jd2),
+        nt,
+        static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(r.get()))),
+        static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(v.get()))),
+        static_cast<npy_uint8*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(codes.get())))};
     size_t nthreads = static_cast<size_t>(threads);
     if (threads == 0) {
         const unsigned hw = std::thread::hardware_concurrency();
         nthreads = (ns * nt >= kThreadingThreshold && hw > 1) ? hw : 1;
     }
     nthreads = std::min(nthreads, static_cast<size_t>(std::max<Py_ssize_t>(ns, 1)));
-    Py_BEGIN_ALLOW_THREADS
-    run_catalogue(job, static_cast<size_t>(ns), nthreads);
-    Py_END_ALLOW_THREADS
-    return PyTuple_Pack(3, r.get(), v.get(), codes.get());
+    Py_BEGIN_ALLOW_THREADS run_catalogue(job, static_cast<size_t>(ns), nthreads);
+    Py_END_ALLOW_THREADS return PyTuple_Pack(3, r.get(), v.get(), codes.get());
 }
 
 PyMethodDef sgp4_methods[] = {
@@ -608,7 +600,8 @@ PyMethodDef sgp4_methods[] = {
     {"propagate_minutes",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(sgp4_propagate_minutes)),
      METH_FASTCALL | METH_KEYWORDS, kMinutesDoc},
-    orbalis::py::kRefuseReduce, orbalis::py::kRefuseSetstate,
+    orbalis::py::kRefuseReduce,
+    orbalis::py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -30,12 +30,12 @@ constexpr double kMaxResonanceMinutes = 1.0e8;
 // Earth gravity model: the zonal harmonics and the gravitational parameter the elements
 // were fitted with (Rev. 2006, Appendix: WGS-72 is the set the element sets assume).
 struct Gravity {
-    double mu;         // gravitational parameter, km^3/s^2
-    double radius;     // equatorial radius, km
-    double xke;        // sqrt(mu / radius^3) in 1/min: the model's time unit is 1/xke min
-    double tumin;      // minutes per time unit, 1/xke
-    double j2, j3, j4; // zonal harmonics, dimensionless
-    double j3oj2;      // j3 / j2
+    double mu;          // gravitational parameter, km^3/s^2
+    double radius;      // equatorial radius, km
+    double xke;         // sqrt(mu / radius^3) in 1/min: the model's time unit is 1/xke min
+    double tumin;       // minutes per time unit, 1/xke
+    double j2, j3, j4;  // zonal harmonics, dimensionless
+    double j3oj2;       // j3 / j2
 };
 
 enum class GravityModel : int { wgs72old = 0, wgs72 = 1, wgs84 = 2 };
@@ -91,26 +91,26 @@ struct Elements {
 // Model error numbers (STR#3 / Rev. 2006).
 enum Error : int {
     kOk = 0,
-    kMeanEccentricity = 1,   // mean eccentricity outside [-0.001, 1)
-    kMeanMotion = 2,         // mean motion below zero
-    kPerturbedEcc = 3,       // perturbed eccentricity outside [0, 1]
-    kSemiLatusRectum = 4,    // semi-latus rectum below zero
-    kDecayed = 6,            // radius below one earth radius
+    kMeanEccentricity = 1,  // mean eccentricity outside [-0.001, 1)
+    kMeanMotion = 2,        // mean motion below zero
+    kPerturbedEcc = 3,      // perturbed eccentricity outside [0, 1]
+    kSemiLatusRectum = 4,   // semi-latus rectum below zero
+    kDecayed = 6,           // radius below one earth radius
 };
 
 // Everything initialisation fixes: secular rates, drag coefficients, and for deep space
 // the lunar-solar and resonance coefficients.
 struct Model {
     Gravity g;
-    bool afspc;      // opsmode 'a': the older operational sidereal time and node handling
-    bool deep;       // SDP4 (period >= 225 min)
-    bool isimp;      // perigee below 220 km or deep space: the simplified drag terms
-    int irez;        // 0 none, 1 one-day (synchronous) resonance, 2 half-day resonance
+    bool afspc;  // opsmode 'a': the older operational sidereal time and node handling
+    bool deep;   // SDP4 (period >= 225 min)
+    bool isimp;  // perigee below 220 km or deep space: the simplified drag terms
+    int irez;    // 0 none, 1 one-day (synchronous) resonance, 2 half-day resonance
 
     // elements
     double bstar, ecco, argpo, inclo, mo, no_unkozai, nodeo;
     // near-earth secular terms
-    double a0;       // (xke / no_unkozai)^(2/3), earth radii
+    double a0;  // (xke / no_unkozai)^(2/3), earth radii
     double aycof, con41, cc1, cc4, cc5, d2, d3, d4, delmo, eta, argpdot, omgcof, sinmao;
     double t2cof, t3cof, t4cof, t5cof, x1mth2, x7thm1, mdot, nodedot, xlcof, xmcof, nodecf;
     // deep space: lunar-solar terms
@@ -184,7 +184,7 @@ inline void deep_common(double epoch, double ep, double argpp, double tc, double
     const double zcoshl = std::sqrt(1.0 - zsinhl * zsinhl);
     // longitude of the lunar perigee, rad, and its rate, rad/day
     c.gam = 5.8351514 + 0.0019443680 * c.day;
-    double zx = 0.39785416 * stem / zsinil;  // sin(eps)
+    double zx = 0.39785416 * stem / zsinil;                        // sin(eps)
     const double zy = zcoshl * ctem + 0.91744867 * zsinhl * stem;  // cos(eps)
     zx = std::atan2(zx, zy);
     zx = c.gam + zx - xnodce;
@@ -241,9 +241,19 @@ inline void deep_common(double epoch, double ep, double argpp, double tc, double
         const double s7 = x2 * x4 - x1 * x3;
 
         if (body == 0) {
-            c.ss1 = s1; c.ss2 = s2; c.ss3 = s3; c.ss4 = s4; c.ss5 = s5;
-            c.sz1 = z1; c.sz3 = z3; c.sz11 = z11; c.sz13 = z13;
-            c.sz21 = z21; c.sz23 = z23; c.sz31 = z31; c.sz33 = z33;
+            c.ss1 = s1;
+            c.ss2 = s2;
+            c.ss3 = s3;
+            c.ss4 = s4;
+            c.ss5 = s5;
+            c.sz1 = z1;
+            c.sz3 = z3;
+            c.sz11 = z11;
+            c.sz13 = z13;
+            c.sz21 = z21;
+            c.sz23 = z23;
+            c.sz31 = z31;
+            c.sz33 = z33;
             // solar periodic coefficients
             m.se2 = 2.0 * s1 * s6;
             m.se3 = 2.0 * s1 * s7;
@@ -266,9 +276,19 @@ inline void deep_common(double epoch, double ep, double argpp, double tc, double
             zsinh = c.snodm * zcoshl - c.cnodm * zsinhl;
             cc = c1l;
         } else {
-            c.s1 = s1; c.s2 = s2; c.s3 = s3; c.s4 = s4; c.s5 = s5;
-            c.z1 = z1; c.z3 = z3; c.z11 = z11; c.z13 = z13;
-            c.z21 = z21; c.z23 = z23; c.z31 = z31; c.z33 = z33;
+            c.s1 = s1;
+            c.s2 = s2;
+            c.s3 = s3;
+            c.s4 = s4;
+            c.s5 = s5;
+            c.z1 = z1;
+            c.z3 = z3;
+            c.z11 = z11;
+            c.z13 = z13;
+            c.z21 = z21;
+            c.z23 = z23;
+            c.z31 = z31;
+            c.z33 = z33;
             // lunar periodic coefficients
             m.ee2 = 2.0 * s1 * s6;
             m.e3 = 2.0 * s1 * s7;
@@ -299,7 +319,7 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
     constexpr double q22 = 1.7891679e-6, q31 = 2.1460748e-6, q33 = 2.2123015e-7;
     constexpr double root22 = 1.7891679e-6, root44 = 7.3636953e-9, root54 = 2.1765803e-9;
     constexpr double root32 = 3.7393792e-7, root52 = 1.1428639e-7;
-    constexpr double rptim = 4.37526908801129966e-3;  // earth rotation rate, rad/min
+    constexpr double rptim = 4.37526908801129966e-3;        // earth rotation rate, rad/min
     constexpr double znl = 1.5835218e-4, zns = 1.19459e-5;  // lunar, solar mean motions
     const double nm = m.no_unkozai;
     const double em = c.em, emsq = c.emsq, sinim = c.sinim, cosim = c.cosim;
@@ -389,10 +409,10 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
                              0.33333333 * (-2.0 + 4.0 * cosim + 6.0 * cosisq));
         const double f523 = sinim * (4.92187512 * sini2 * (-2.0 - 4.0 * cosim + 10.0 * cosisq) +
                                      6.56250012 * (1.0 + 2.0 * cosim - 3.0 * cosisq));
-        const double f542 = 29.53125 * sinim *
-                            (2.0 - 8.0 * cosim + cosisq * (-12.0 + 8.0 * cosim + 10.0 * cosisq));
-        const double f543 = 29.53125 * sinim *
-                            (-2.0 - 8.0 * cosim + cosisq * (12.0 + 8.0 * cosim - 10.0 * cosisq));
+        const double f542 =
+            29.53125 * sinim * (2.0 - 8.0 * cosim + cosisq * (-12.0 + 8.0 * cosim + 10.0 * cosisq));
+        const double f543 =
+            29.53125 * sinim * (-2.0 - 8.0 * cosim + cosisq * (12.0 + 8.0 * cosim - 10.0 * cosisq));
         const double xno2 = nm * nm;
         const double ainv2 = aonv * aonv;
         double temp1 = 3.0 * xno2 * ainv2;
@@ -438,7 +458,7 @@ inline void deep_init(const Common& c, double xpidot, double eccsq, Model& m) no
 // Lyddane form below 0.2 rad of inclination and the node branch fixes of Rev. 2006).
 inline void deep_periodics(const Model& m, double t, double& ep, double& inclp, double& nodep,
                            double& argpp, double& mp) noexcept {
-    constexpr double zns = 1.19459e-5, zes = 0.01675;  // sun: mean motion rad/min, ecc.
+    constexpr double zns = 1.19459e-5, zes = 0.01675;    // sun: mean motion rad/min, ecc.
     constexpr double znl = 1.5835218e-4, zel = 0.05490;  // moon
     double zm = m.zmos + zns * t;
     double zf = zm + 2.0 * zes * std::sin(zm);
@@ -545,23 +565,20 @@ inline void deep_secular(const Model& m, double t, Resonance& rs, double& em, do
             const double xomi = m.argpo + m.argpdot * rs.atime;
             const double x2omi = xomi + xomi;
             const double x2li = rs.xli + rs.xli;
-            xndt = m.d2201 * std::sin(x2omi + rs.xli - g22) + m.d2211 * std::sin(rs.xli - g22) +
-                   m.d3210 * std::sin(xomi + rs.xli - g32) +
-                   m.d3222 * std::sin(-xomi + rs.xli - g32) +
-                   m.d4410 * std::sin(x2omi + x2li - g44) + m.d4422 * std::sin(x2li - g44) +
-                   m.d5220 * std::sin(xomi + rs.xli - g52) +
-                   m.d5232 * std::sin(-xomi + rs.xli - g52) +
-                   m.d5421 * std::sin(xomi + x2li - g54) + m.d5433 * std::sin(-xomi + x2li - g54);
+            xndt =
+                m.d2201 * std::sin(x2omi + rs.xli - g22) + m.d2211 * std::sin(rs.xli - g22) +
+                m.d3210 * std::sin(xomi + rs.xli - g32) + m.d3222 * std::sin(-xomi + rs.xli - g32) +
+                m.d4410 * std::sin(x2omi + x2li - g44) + m.d4422 * std::sin(x2li - g44) +
+                m.d5220 * std::sin(xomi + rs.xli - g52) + m.d5232 * std::sin(-xomi + rs.xli - g52) +
+                m.d5421 * std::sin(xomi + x2li - g54) + m.d5433 * std::sin(-xomi + x2li - g54);
             xldot = rs.xni + m.xfact;
-            xnddt = m.d2201 * std::cos(x2omi + rs.xli - g22) + m.d2211 * std::cos(rs.xli - g22) +
-                    m.d3210 * std::cos(xomi + rs.xli - g32) +
-                    m.d3222 * std::cos(-xomi + rs.xli - g32) +
-                    m.d5220 * std::cos(xomi + rs.xli - g52) +
-                    m.d5232 * std::cos(-xomi + rs.xli - g52) +
-                    2.0 * (m.d4410 * std::cos(x2omi + x2li - g44) +
-                           m.d4422 * std::cos(x2li - g44) +
-                           m.d5421 * std::cos(xomi + x2li - g54) +
-                           m.d5433 * std::cos(-xomi + x2li - g54));
+            xnddt =
+                m.d2201 * std::cos(x2omi + rs.xli - g22) + m.d2211 * std::cos(rs.xli - g22) +
+                m.d3210 * std::cos(xomi + rs.xli - g32) + m.d3222 * std::cos(-xomi + rs.xli - g32) +
+                m.d5220 * std::cos(xomi + rs.xli - g52) + m.d5232 * std::cos(-xomi + rs.xli - g52) +
+                2.0 * (m.d4410 * std::cos(x2omi + x2li - g44) + m.d4422 * std::cos(x2li - g44) +
+                       m.d5421 * std::cos(xomi + x2li - g54) +
+                       m.d5433 * std::cos(-xomi + x2li - g54));
             xnddt = xnddt * xldot;
         }
         if (std::fabs(t - rs.atime) < stepp) {
@@ -635,8 +652,8 @@ inline int initialise(Model& m, const Elements& el, GravityModel which, bool afs
         const double ds70 = std::floor(ts70 + 1.0e-8);
         const double tfrac = ts70 - ds70;
         constexpr double c1 = 1.72027916940703639e-2;     // rad/day beyond whole turns
-        constexpr double thgr70 = 1.7321343856509374;      // rad at 1970 Jan 1.0
-        constexpr double fk5r = 5.07551419432269442e-15;   // rad/day^2
+        constexpr double thgr70 = 1.7321343856509374;     // rad at 1970 Jan 1.0
+        constexpr double fk5r = 5.07551419432269442e-15;  // rad/day^2
         const double c1p2p = c1 + kTwoPi;
         m.gsto = std::fmod(thgr70 + c1 * ds70 + c1p2p * tfrac + ts70 * ts70 * fk5r, kTwoPi);
         if (m.gsto < 0.0) m.gsto = m.gsto + kTwoPi;
@@ -670,12 +687,12 @@ inline int initialise(Model& m, const Elements& el, GravityModel which, bool afs
     double cc3 = 0.0;
     if (m.ecco > 1.0e-4) cc3 = -2.0 * coef * tsi * g.j3oj2 * m.no_unkozai * sinio / m.ecco;
     m.x1mth2 = 1.0 - cosio2;
-    m.cc4 = 2.0 * m.no_unkozai * coef1 * ao * omeosq *
-            (m.eta * (2.0 + 0.5 * etasq) + m.ecco * (0.5 + 2.0 * etasq) -
-             g.j2 * tsi / (ao * psisq) *
-                 (-3.0 * m.con41 * (1.0 - 2.0 * eeta + etasq * (1.5 - 0.5 * eeta)) +
-                  0.75 * m.x1mth2 * (2.0 * etasq - eeta * (1.0 + etasq)) *
-                      std::cos(2.0 * m.argpo)));
+    m.cc4 =
+        2.0 * m.no_unkozai * coef1 * ao * omeosq *
+        (m.eta * (2.0 + 0.5 * etasq) + m.ecco * (0.5 + 2.0 * etasq) -
+         g.j2 * tsi / (ao * psisq) *
+             (-3.0 * m.con41 * (1.0 - 2.0 * eeta + etasq * (1.5 - 0.5 * eeta)) +
+              0.75 * m.x1mth2 * (2.0 * etasq - eeta * (1.0 + etasq)) * std::cos(2.0 * m.argpo)));
     m.cc5 = 2.0 * coef1 * ao * omeosq * (1.0 + 2.75 * (etasq + eeta) + eeta * etasq);
     const double cosio4 = cosio2 * cosio2;
     const double temp1 = 1.5 * g.j2 * pinvsq * m.no_unkozai;
@@ -686,8 +703,8 @@ inline int initialise(Model& m, const Elements& el, GravityModel which, bool afs
     m.argpdot = -0.5 * temp1 * con42 + 0.0625 * temp2 * (7.0 - 114.0 * cosio2 + 395.0 * cosio4) +
                 temp3 * (3.0 - 36.0 * cosio2 + 49.0 * cosio4);
     const double xhdot1 = -temp1 * cosio;
-    m.nodedot = xhdot1 + (0.5 * temp2 * (4.0 - 19.0 * cosio2) + 2.0 * temp3 * (3.0 - 7.0 * cosio2)) *
-                             cosio;
+    m.nodedot =
+        xhdot1 + (0.5 * temp2 * (4.0 - 19.0 * cosio2) + 2.0 * temp3 * (3.0 - 7.0 * cosio2)) * cosio;
     const double xpidot = m.argpdot + m.nodedot;
     m.omgcof = m.bstar * cc3 * std::cos(m.argpo);
     m.xmcof = 0.0;
@@ -709,8 +726,7 @@ inline int initialise(Model& m, const Elements& el, GravityModel which, bool afs
         m.deep = true;
         m.isimp = true;
         detail::Common c;
-        detail::deep_common(el.epoch, m.ecco, m.argpo, 0.0, m.inclo, m.nodeo, m.no_unkozai, m,
-                            c);
+        detail::deep_common(el.epoch, m.ecco, m.argpo, 0.0, m.inclo, m.nodeo, m.no_unkozai, m, c);
         detail::deep_init(c, xpidot, eccsq, m);
     }
 
@@ -733,8 +749,7 @@ inline int initialise(Model& m, const Elements& el, GravityModel which, bool afs
 // the model computed. A non-finite t, or a resonant orbit more than kMaxResonanceMinutes
 // from epoch, gives error 1. `rs` carries the resonance integrator between calls of one
 // satellite (start each sequence with a default Resonance).
-inline int propagate(const Model& m, double t, double r[3], double v[3],
-                     Resonance& rs) noexcept {
+inline int propagate(const Model& m, double t, double r[3], double v[3], Resonance& rs) noexcept {
     const Gravity& g = m.g;
     const double nan = std::nan("");
     r[0] = r[1] = r[2] = v[0] = v[1] = v[2] = nan;

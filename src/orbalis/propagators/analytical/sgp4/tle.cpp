@@ -11,12 +11,12 @@
 
 #include <structmember.h>
 
+#include <locale.h>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 
 namespace {
 
@@ -44,7 +44,7 @@ struct TLEObject {
     char _line1[kLineBuffer];
     char _line2[kLineBuffer];
     char _satno[kSatnoChars + 1];
-    PyObject* epoch;  // owned; None until construction succeeds
+    PyObject* epoch;        // owned; None until construction succeeds
     int strict_validation;  // accepted by the constructor, reserved for stricter checks
 };
 
@@ -328,7 +328,8 @@ PyMemberDef tle_members[] = {
 };
 
 PyMethodDef tle_methods[] = {
-    orbalis::py::kRefuseReduce, orbalis::py::kRefuseSetstate,
+    orbalis::py::kRefuseReduce,
+    orbalis::py::kRefuseSetstate,
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -372,8 +373,7 @@ int tle_exec(PyObject* module) {
     Ref kwnames = Ref::steal(PyTuple_Pack(1, str_format.get()));
     if (!kwnames) return -1;
 
-    Ref from_normalised =
-        Ref::steal(PyObject_GetAttrString(time_type.get(), "_from_normalised"));
+    Ref from_normalised = Ref::steal(PyObject_GetAttrString(time_type.get(), "_from_normalised"));
     if (!from_normalised) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();  // a Time type without the fast path: the public constructor serves
@@ -406,11 +406,9 @@ int tle_exec(PyObject* module) {
     return 0;
 }
 
-
 }  // namespace
 
 PyMODINIT_FUNC PyInit_tle() {
-    return orbalis::py::init_module<tle_exec>(
-        "orbalis.propagators.analytical.sgp4.tle",
-        "Two-Line Element set records: the TLE type.");
+    return orbalis::py::init_module<tle_exec>("orbalis.propagators.analytical.sgp4.tle",
+                                              "Two-Line Element set records: the TLE type.");
 }

@@ -7,11 +7,11 @@
 
 #include "sgp4_model.hpp"
 
+#include <locale.h>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 
 namespace orbalis::sgp4 {
 
@@ -43,22 +43,22 @@ inline constexpr Field kColRevNumber{"rev_number", 2, 64, 68};
 // Everything read from the two lines, in TLE units except where noted.
 struct TLEFields {
     long satnum;
-    char classification;      // as in column 8 (a blank stays a blank)
-    char intldesg[9];         // columns 10-17, blanks stripped, NUL-terminated
-    int epoch_year;           // four digits (57-99: 19xx, 00-56: 20xx)
-    double epoch_day;         // day of year with fraction, 1.0 = 1 January 00:00
-    double epoch_jd1;         // Julian date of 00:00 UTC of the epoch's calendar day
-    double epoch_jd2;         // fraction of the day, in [0, 1)
-    double ndot;              // first derivative of mean motion / 2, rev/day^2
-    double nddot;             // second derivative of mean motion / 6, rev/day^3
-    double bstar;             // drag term, 1/earth radii
+    char classification;  // as in column 8 (a blank stays a blank)
+    char intldesg[9];     // columns 10-17, blanks stripped, NUL-terminated
+    int epoch_year;       // four digits (57-99: 19xx, 00-56: 20xx)
+    double epoch_day;     // day of year with fraction, 1.0 = 1 January 00:00
+    double epoch_jd1;     // Julian date of 00:00 UTC of the epoch's calendar day
+    double epoch_jd2;     // fraction of the day, in [0, 1)
+    double ndot;          // first derivative of mean motion / 2, rev/day^2
+    double nddot;         // second derivative of mean motion / 6, rev/day^3
+    double bstar;         // drag term, 1/earth radii
     long element_number;
-    double inclination;       // deg
-    double raan;              // deg
+    double inclination;  // deg
+    double raan;         // deg
     double eccentricity;
-    double arg_perigee;       // deg
-    double mean_anomaly;      // deg
-    double mean_motion;       // rev/day
+    double arg_perigee;   // deg
+    double mean_anomaly;  // deg
+    double mean_motion;   // rev/day
     long rev_number;
 };
 
@@ -256,8 +256,8 @@ inline bool read_tle_fields(const char* line1, const char* line2, TLEFields& out
     if (!read_integer(line1, kColEpochYear, false, year, err)) return false;
     if (!read_decimal(line1, kColEpochDay, false, false, out.epoch_day, err)) return false;
     out.epoch_year = static_cast<int>(year < 57 ? 2000 + year : 1900 + year);
-    const bool leap = (out.epoch_year % 4 == 0 && out.epoch_year % 100 != 0) ||
-                      out.epoch_year % 400 == 0;
+    const bool leap =
+        (out.epoch_year % 4 == 0 && out.epoch_year % 100 != 0) || out.epoch_year % 400 == 0;
     if (!(out.epoch_day >= 1.0 && out.epoch_day < (leap ? 367.0 : 366.0)))
         return fail(err, kColEpochDay, "is not a day of the year", line1);
     {

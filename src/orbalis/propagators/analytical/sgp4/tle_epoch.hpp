@@ -9,10 +9,10 @@
 // (about 1e-17 day), and the whole days add to the year start exactly.
 #pragma once
 
+#include <locale.h>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <locale.h>
 
 namespace orbalis::tle {
 
