@@ -7,6 +7,7 @@ files they name (a small catalogue, points and sites); the Quick start commands,
 the package itself, are what CI runs.
 """
 
+import os
 import re
 import shlex
 import subprocess
@@ -87,6 +88,12 @@ def test_readme_blocks_pass_mypy_strict(tmp_path):
         path = tmp_path / f"readme_block_{i}.py"
         path.write_text(code)
         files.append(str(path))
+    # dask and distributed are partly untyped: calling them is their concern, not the README's
+    untyped = ["--untyped-calls-exclude=dask", "--untyped-calls-exclude=distributed"]
+    # mypy loads none of the package's extensions: it runs without the sanitizer runtimes
+    # that the sanitized run of the suite preloads
+    sanitizers = ("LD_PRELOAD", "PYTHONMALLOC", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS")
+    env = {k: v for k, v in os.environ.items() if k not in sanitizers}
     proc = subprocess.run(
         [
             sys.executable,
@@ -94,12 +101,14 @@ def test_readme_blocks_pass_mypy_strict(tmp_path):
             "mypy",
             "--strict",
             "--no-incremental",
+            *untyped,
             "--cache-dir",
             str(tmp_path / ".mypy_cache"),
             *files,
         ],
         capture_output=True,
         text=True,
+        env=env,
         timeout=600,
     )
     assert proc.returncode == 0, proc.stdout + proc.stderr

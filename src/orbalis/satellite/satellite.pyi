@@ -1,68 +1,89 @@
-"""Type stubs of ``Satellite``, ``State`` and ``StateVector``."""
+"""Type stubs of ``Satellite``, ``State`` and ``StateVector``.
 
-from typing import Any
+``time`` arguments take whatever ``Time(value)`` reads; ``r`` and ``v`` are writable (N, 3)
+float64 buffers, viewed in place.  Reading an attribute named after a frame (``sv.ITRF``)
+converts the state vector, which is why ``StateVector`` declares ``__getattr__``;
+``to_frame`` does the same with a checked argument.
+"""
 
-import numpy
+from typing import Any, ClassVar, NoReturn, TypeAlias
+
+import numpy as np
 from numpy.typing import NDArray
+from typing_extensions import Self, disjoint_base
 
 from orbalis.frames.frames import Frame
 from orbalis.time.time import Time
 from orbalis.typing import DatetimeLike as DatetimeLike
+from orbalis.typing import _TimeInput
 
-class FrameAttributeError(ValueError, AttributeError): ...
+_Rows: TypeAlias = NDArray[np.float64] | memoryview
 
+class FrameAttributeError(ValueError, AttributeError):
+    """Raised for a StateVector attribute that is neither defined nor a frame name."""
+
+@disjoint_base
 class Satellite:
-    """A satellite's current epoch: ``time`` converts what it is given to a ``Time``."""
+    """Satellite() -> None"""
 
     def __init__(self) -> None: ...
     @property
-    def time(self) -> Time | None: ...
+    def time(self) -> Time | None:
+        """Satellite.time: Time"""
     @time.setter
-    def time(self, value: Any) -> None: ...
+    def time(self, value: _TimeInput) -> None: ...
     @property
     def _time(self) -> Time | None: ...
-    def __reduce__(self) -> Any: ...
-    def __setstate__(self, state: Any, /) -> None: ...
+    def __reduce__(self) -> NoReturn: ...
+    def __setstate__(self, state: object, /) -> NoReturn: ...
 
+@disjoint_base
 class State:
-    """A reference frame and a time; pickles by reference to ``__pyx_unpickle_State``."""
+    """A reference frame and a time, each None until loaded from a pickle."""
 
-    def __new__(cls, *args: Any, **kwargs: Any) -> State: ...
+    def __new__(cls, *args: object, **kwargs: object) -> Self: ...
     @property
     def frame(self) -> Frame | None: ...
     @property
     def time(self) -> Time | None: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
+    def __reduce__(self) -> tuple[Any, ...]:
+        """State.__reduce__(self)"""
+    def __setstate__(self, state: tuple[Any, ...], /) -> None:
+        """State.__setstate__(self, state: tuple) -> None"""
 
+@disjoint_base
 class StateVector(State):
-    """N epochs of position (m) and velocity (m/s) in one frame, as writable views of the
-    caller's (N, 3) float64 arrays (never copied).  ``sv.to_frame("ITRF")``, or ``sv.ITRF``,
-    converts to another frame."""
+    """StateVector(time, r, v, frame="GCRF"): N epochs of position (m) and velocity (m/s) in
+    one frame, as writable views of the caller's (N, 3) float64 arrays (never copied)."""
 
-    def __new__(
-        cls,
-        time: Any,
-        r: NDArray[numpy.float64] | None,
-        v: NDArray[numpy.float64] | None,
-        frame: Frame | str | None = "GCRF",
-    ) -> StateVector: ...
+    def __new__(cls, time: _TimeInput, r: _Rows, v: _Rows, frame: Frame | str = "GCRF") -> Self: ...
     @property
     def time(self) -> Time: ...
     @property
     def frame(self) -> Frame: ...
     @property
-    def r(self) -> NDArray[numpy.float64]: ...
+    def r(self) -> NDArray[np.float64]:
+        """StateVector.r: ndarray"""
     @property
-    def v(self) -> NDArray[numpy.float64]: ...
+    def v(self) -> NDArray[np.float64]:
+        """StateVector.v: ndarray"""
     @property
-    def coe(self) -> NDArray[numpy.float64]: ...
+    def coe(self) -> NDArray[np.float64]:
+        """StateVector.coe: ndarray"""
     @property
-    def lla(self) -> NDArray[numpy.float64]: ...
-    def to_frame(self, frame: Frame | str) -> StateVector: ...
-    def __getattr__(self, item: str, /) -> StateVector: ...
-    def __eq__(self, other: object) -> Any: ...  # type: ignore[override]
-    def __ne__(self, other: object) -> bool: ...  # type: ignore[override]
-    __hash__: None  # type: ignore[assignment]
+    def lla(self) -> NDArray[np.float64]:
+        """StateVector.lla: ndarray"""
+    def to_frame(self, frame: Frame | str) -> StateVector:
+        """StateVector.to_frame(self, frame: Frame | str) -> StateVector"""
+    def __getattr__(self, item: str, /) -> StateVector:
+        """StateVector.__getattr__(self, item: str) -> StateVector"""
+    def __eq__(self, value: object, /) -> bool | np.bool_: ...  # type: ignore[override]
+    def __ne__(self, value: object, /) -> bool: ...
+    __hash__: ClassVar[None]  # type: ignore[assignment]
+    def __reduce__(self) -> NoReturn: ...
+    def __setstate__(self, state: object, /) -> NoReturn: ...
 
-def __pyx_unpickle_State(type: type[State], checksum: int, state: Any, /) -> State: ...
+def __pyx_unpickle_State(
+    __pyx_type: type[State], __pyx_checksum: int, __pyx_state: tuple[Any, ...] | None, /
+) -> State:
+    """__pyx_unpickle_State(__pyx_type, long __pyx_checksum, __pyx_state)"""
