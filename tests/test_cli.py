@@ -233,7 +233,8 @@ def test_convert_streams_a_million_rows_in_bounded_memory(tmp_path):
         [sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=600
     ).stdout
     peak_mib = int(out) / 1024
-    assert peak_mib < 200, f"peak RSS {peak_mib:.0f} MiB"
+    if os.environ.get("ORBALIS_SANITIZED") != "1":  # ASan's shadow memory inflates RSS
+        assert peak_mib < 200, f"peak RSS {peak_mib:.0f} MiB"
 
 
 def test_where_reports_position_and_look_angles(catalogue):

@@ -3,6 +3,7 @@ outputs of another length), huge claimed batches, and record dtypes the layout c
 refuse. Each case runs in a fresh interpreter, where a crash is caught, and prints one
 labelled line, so a failure names its case."""
 
+import os
 import fractions
 
 import numpy as np
@@ -197,7 +198,8 @@ def test_huge_claimed_batch_fails_at_its_first_row(python_subprocess):
         for name in TEN_METHODS
         if name not in ("reduced_lat_from_geodetic_lat", "geodetic_lat_from_reduced_lat")
     ]
-    assert out[-1] == "peak below 512 MiB True"
+    if os.environ.get("ORBALIS_SANITIZED") != "1":  # ASan's shadow memory inflates RSS
+        assert out[-1] == "peak below 512 MiB True"
 
 
 RECORD_DTYPE_WITHOUT_A_FIELD_ENTRY = """
