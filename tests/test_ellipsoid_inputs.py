@@ -3,8 +3,8 @@ outputs of another length), huge claimed batches, and record dtypes the layout c
 refuse. Each case runs in a fresh interpreter, where a crash is caught, and prints one
 labelled line, so a failure names its case."""
 
-import os
 import fractions
+import os
 
 import numpy as np
 import pytest
