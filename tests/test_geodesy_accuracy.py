@@ -163,3 +163,17 @@ def test_round_trips_within_1e8_m():
     lat2, lon2, h2 = og.enu2geodetic(e, nn, u, 10.0, 20.0, 30.0)
     x3, y3, z3 = og.geodetic2ecef(lat2, lon2, h2)
     assert np.max(np.sqrt((x - x3) ** 2 + (y - y3) ** 2 + (z - z3) ** 2)) <= 1e-8
+
+
+@pytest.mark.parametrize(
+    ("x", "y", "z"),
+    [(1e200, 0.0, 0.0), (1e200, 1e200, 1e200), (0.0, 0.0, 1e300), (3e40, -4e40, 5e40)],
+    ids=["equator", "diagonal", "axis", "beyond-1e30"],
+)
+def test_far_points_give_the_geocentric_direction(x, y, z):
+    # Far beyond the ellipsoid the normal passes the centre: geocentric latitude, |r| height.
+    lat, lon, h = og.ecef2geodetic(x, y, z, deg=False)
+    with mp.workprec(PREC):
+        rho = mp.sqrt(mp.mpf(x) ** 2 + mp.mpf(y) ** 2)
+        assert float(lat) == float(mp.atan2(z, rho))
+        assert float(h) == pytest.approx(float(mp.sqrt(rho**2 + mp.mpf(z) ** 2)), rel=4e-16)

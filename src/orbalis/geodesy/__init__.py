@@ -187,15 +187,27 @@ def _rad(x, deg):
 
 
 def _deg(x, deg):
-    return x * _DEG_F if deg else x
+    # A NumPy array here is a fresh ufunc result, scaled in place: no second array to allocate
+    # and fill (the same products as x * _DEG_F).
+    if not deg:
+        return x
+    if type(x) is np.ndarray:
+        return np.multiply(x, _DEG_F, out=x)
+    return x * _DEG_F
 
 
 def _deg_azimuth(az, deg):
     # The product can round up to 360 for an azimuth just below 2 pi; 360 is the direction 0.
+    # Azimuths lie in [0, 2 pi), so the products lie in [0, 360] and the remainder modulo 360
+    # is the product less 360 where it reached 360.
     if not deg:
         return az
+    if type(az) is np.ndarray:
+        d = np.multiply(az, _DEG_F, out=az)
+        np.add(d, 0.0, out=d)  # -0 to +0, as the remainder gives
+        return np.subtract(d, 360.0, out=d, where=d >= 360.0)
     d = az * _DEG_F
-    if type(d) is np.float64:  # the same value as the remainder below, without its cost
+    if type(d) is np.float64:
         return d - 360.0 if d >= 360.0 else d
     return d % 360.0
 

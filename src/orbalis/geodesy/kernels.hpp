@@ -51,17 +51,31 @@ using Lane = double[kBlock];
 // ---------------------------------------------------------------------------------------------
 // Trig over a block: the vector path, then the scalar fix-up of the lanes it cannot take.
 
+// The scalar fix-ups run only for blocks with a lane that needs them: the test is an OR over
+// the lanes inside the vector loop, so a block of ordinary arguments pays one branch.
 inline void sincos_block(const double* x, double* s, double* c) noexcept {
-    for (int i = 0; i < kBlock; ++i) trig::sincos_fast(x[i], s[i], c[i]);
+    std::int64_t large = 0;
     for (int i = 0; i < kBlock; ++i) {
-        if (trig::needs_large_sincos(x[i])) trig::sincos_large(x[i], s[i], c[i]);
+        trig::sincos_fast(x[i], s[i], c[i]);
+        large |= trig::needs_large_sincos(x[i]);
+    }
+    if (large) {
+        for (int i = 0; i < kBlock; ++i) {
+            if (trig::needs_large_sincos(x[i])) trig::sincos_large(x[i], s[i], c[i]);
+        }
     }
 }
 
 inline void atan2_block(const double* y, const double* x, double* out) noexcept {
-    for (int i = 0; i < kBlock; ++i) out[i] = trig::atan2_finite(y[i], x[i]);
+    std::int64_t special = 0;
     for (int i = 0; i < kBlock; ++i) {
-        if (trig::needs_atan2_special(y[i], x[i])) out[i] = trig::atan2_special(y[i], x[i]);
+        out[i] = trig::atan2_finite(y[i], x[i]);
+        special |= trig::needs_atan2_special(y[i], x[i]);
+    }
+    if (special) {
+        for (int i = 0; i < kBlock; ++i) {
+            if (trig::needs_atan2_special(y[i], x[i])) out[i] = trig::atan2_special(y[i], x[i]);
+        }
     }
 }
 
@@ -111,6 +125,11 @@ inline void geodetic2ecef_block(const Shape& sh, const double* lat, const double
 inline constexpr double kNewtonTolerance = 1e-9;  // radians: stop after a step this small
 inline constexpr int kFastIterations = 8;         // outside the evolute 3 or 4 steps suffice
 inline constexpr int kCarefulIterations = 60;
+// The vector path takes 4 <= A^2 + B^2 <= kFarLimit: nearer the centre the careful path
+// chooses among several roots; beyond (r above 1e30 a e^2) the squares of the scaled step
+// could overflow, and there the geocentric latitude is the geodetic one to the last bit.
+inline constexpr double kNearLimit = 4.0;  // A^2 + B^2 < 4 within about 86 km on WGS-84
+inline constexpr double kFarLimit = 1e60;
 
 // One Newton step on (c, s) = (cos beta, sin beta); returns the step.
 inline double newton_step(double A, double B, double& c, double& s) noexcept {
@@ -123,6 +142,22 @@ inline double newton_step(double A, double B, double& c, double& s) noexcept {
     c = cn * inv_norm;
     s = sn * inv_norm;
     return d;
+}
+
+// The same Newton step for the vector path, on a direction (c, s) of length k (k = 1 after
+// the first step): g and g' carry the factor k^2, and the turned direction
+// (c + d s, s - d c) is taken times g' as (c g' + g s, s g' - g c), so that one division
+// (the renormalisation) serves the step. Returns whether the step d = g/g' was at most the
+// tolerance (true for NaN, as !(|d| > tol) is).
+inline bool newton_turn(double A, double B, double k, double& c, double& s) noexcept {
+    const double g = s * c - k * (A * s - B * c);
+    const double gp = (c * c - s * s) - k * (A * c + B * s);
+    const double cn = c * gp + g * s, sn = s * gp - g * c;
+    const double inv_norm = 1.0 / std::sqrt(cn * cn + sn * sn);
+    const double scale = gp < 0.0 ? -inv_norm : inv_norm;  // keeps the direction of c + d s
+    c = cn * scale;
+    s = sn * scale;
+    return !(std::fabs(g) > kNewtonTolerance * std::fabs(gp));
 }
 
 // Double-double helpers for the polishing step near the centre: values hi + lo.
@@ -233,77 +268,122 @@ inline void solve_near_centre(const Shape& sh, double x, double y, double z, dou
     if (best < INFINITY) polish(sh, x, y, z, c_out, s_out);
 }
 
-// Latitude and height from the converged (cos beta, sin beta): the foot point is
-// (a cos beta, b sin beta), the unit normal there (ratio cos beta, sin beta)/q.
-inline void finish_lane(const Shape& sh, double rho, double z, double c, double s, double& h,
-                        double& lat_y, double& lat_x) noexcept {
+// Height from the converged (cos beta, sin beta): the foot point is (a cos beta, b sin beta),
+// the unit normal there (ratio cos beta, sin beta)/q; tan(lat) = sin beta / (ratio cos beta).
+inline double height_of(const Shape& sh, double rho, double z, double c, double s) noexcept {
     const double rc = sh.ratio * c;
     const double inv_q = 1.0 / std::sqrt(rc * rc + s * s);
-    h = (rho - sh.a * c) * (rc * inv_q) + (z - sh.b * s) * (s * inv_q);
-    lat_y = s;
-    lat_x = rc;
+    return (rho - sh.a * c) * (rc * inv_q) + (z - sh.b * s) * (s * inv_q);
+}
+
+// Latitude and height of a point far beyond the ellipsoid (A^2 + B^2 > kFarLimit, so
+// r > 1e30 a e^2): the normal through it passes within a e^2 of the centre, so the geodetic
+// latitude is the geocentric one and the height the distance from the centre, to the last
+// bit. The coordinates are scaled by powers of two so that no square overflows.
+inline void far_point(double x, double y, double z, double& lat, double& h) noexcept {
+    const double m = std::fmax(std::fabs(x), std::fmax(std::fabs(y), std::fabs(z)));
+    const double scale = m > 0x1p500 ? 0x1p-600 : 1.0;
+    const double xs = x * scale, ys = y * scale, zs = z * scale;
+    const double rho = std::sqrt(xs * xs + ys * ys);
+    lat = trig::atan2(zs, rho);
+    h = std::sqrt(rho * rho + zs * zs) / scale;
 }
 
 inline void ecef2geodetic_block(const Shape& sh, const double* x, const double* y, const double* z,
                                 double* lat, double* lon, double* h) noexcept {
     Lane rho, A, B, c, s, lat_y, lat_x;
     // Lane flags as 64-bit integers, the width of the double lanes they mask.
-    std::int64_t done[kBlock], near_centre[kBlock];
+    std::int64_t done[kBlock], careful[kBlock];
+    std::int64_t any_careful = 0, any_infinite = 0, any_special = 0;
+    const double inv_a = 1.0 / sh.a;
     for (int i = 0; i < kBlock; ++i) {
         const double rho2 = x[i] * x[i] + y[i] * y[i];
         rho[i] = std::sqrt(rho2);
-        const double inv_r = 1.0 / std::sqrt(rho2 + z[i] * z[i]);
         A[i] = rho[i] * sh.inv_ae2;
         B[i] = z[i] * sh.ratio_inv_ae2;
-        c[i] = rho[i] * inv_r;
-        s[i] = z[i] * inv_r;
-        // A^2 + B^2 < 4 holds within about twice the evolute's size (86 km on WGS-84).
-        near_centre[i] = (A[i] * A[i] + B[i] * B[i]) < 4.0;
-        done[i] = 0;
+        const double ab2 = A[i] * A[i] + B[i] * B[i];
+        const bool infinite = std::isinf(x[i]) | std::isinf(y[i]) | std::isinf(z[i]);
+        careful[i] = ((ab2 < kNearLimit) | (ab2 > kFarLimit)) & !infinite;
+        any_infinite |= infinite;
+        // The geocentric start (rho, z)/a, of length k = r/a, and the first step from it.
+        double cs = rho[i] * inv_a, ss = z[i] * inv_a;
+        const double k = std::sqrt(cs * cs + ss * ss);
+        done[i] = newton_turn(A[i], B[i], k, cs, ss);
+        c[i] = cs;
+        s[i] = ss;
     }
     if (!sh.sphere) {
-        for (int it = 0; it < kFastIterations; ++it) {
+        for (int it = 1; it < kFastIterations; ++it) {
             std::int64_t active = 0;
             for (int i = 0; i < kBlock; ++i) {
                 double cn = c[i], sn = s[i];
-                const double d = newton_step(A[i], B[i], cn, sn);
+                const bool converged = newton_turn(A[i], B[i], 1.0, cn, sn);
                 c[i] = done[i] ? c[i] : cn;
                 s[i] = done[i] ? s[i] : sn;
-                done[i] = done[i] | static_cast<std::int64_t>(!(std::fabs(d) > kNewtonTolerance));
+                done[i] = done[i] | static_cast<std::int64_t>(converged);
                 active += 1 - done[i];
             }
             if (active == 0) break;
         }
         for (int i = 0; i < kBlock; ++i) {
-            if (near_centre[i] | !done[i]) {
-                solve_near_centre(sh, x[i], y[i], z[i], A[i], B[i], c[i], s[i]);
+            careful[i] = careful[i] | !done[i];
+            any_careful |= careful[i];
+        }
+        if (any_careful) {
+            for (int i = 0; i < kBlock; ++i) {
+                if (careful[i] && !(A[i] * A[i] + B[i] * B[i] > kFarLimit)) {
+                    solve_near_centre(sh, x[i], y[i], z[i], A[i], B[i], c[i], s[i]);
+                }
             }
         }
     } else {
+        // A sphere: the geocentric direction is the normal (the centre gets the pole).
         for (int i = 0; i < kBlock; ++i) {
-            const bool origin = !(rho[i] > 0.0) & (z[i] == 0.0);
-            c[i] = origin ? 0.0 : c[i];
-            s[i] = origin ? 1.0 : s[i];
+            const double r = std::sqrt(rho[i] * rho[i] + z[i] * z[i]);
+            const bool origin = !(r > 0.0);
+            c[i] = origin ? 0.0 : rho[i] / r;
+            s[i] = origin ? 1.0 : z[i] / r;
+            careful[i] = 0;  // A and B are infinite here: no lane is near or far
         }
     }
-    Lane height;
     for (int i = 0; i < kBlock; ++i) {
-        finish_lane(sh, rho[i], z[i], c[i], s[i], height[i], lat_y[i], lat_x[i]);
+        lat_x[i] = sh.ratio * c[i];
+        lat_y[i] = s[i];
+        lat[i] = trig::atan2_finite(lat_y[i], lat_x[i]);
+        any_special |= trig::needs_atan2_special(lat_y[i], lat_x[i]);
     }
-    for (int i = 0; i < kBlock; ++i) h[i] = height[i];
-    atan2_block(lat_y, lat_x, lat);
-    atan2_block(y, x, lon);
-    for (int i = 0; i < kBlock; ++i) lon[i] = rho[i] == 0.0 ? 0.0 : lon[i];  // the polar axis
     for (int i = 0; i < kBlock; ++i) {
-        if (std::isinf(x[i]) | std::isinf(y[i]) | std::isinf(z[i])) {
-            // A point at infinity: the latitude and longitude of its direction, height +inf.
-            const double ux = std::isinf(x[i]) ? std::copysign(1.0, x[i]) : 0.0;
-            const double uy = std::isinf(y[i]) ? std::copysign(1.0, y[i]) : 0.0;
-            const double uz = std::isinf(z[i]) ? std::copysign(1.0, z[i]) : 0.0;
-            const bool has_nan = std::isnan(x[i]) | std::isnan(y[i]) | std::isnan(z[i]);
-            lat[i] = has_nan ? NAN : trig::atan2(uz, std::sqrt(ux * ux + uy * uy));
-            lon[i] = has_nan ? NAN : ((ux == 0.0 && uy == 0.0) ? 0.0 : trig::atan2(uy, ux));
-            h[i] = has_nan ? NAN : INFINITY;
+        lon[i] = trig::atan2_finite(y[i], x[i]);
+        any_special |= trig::needs_atan2_special(y[i], x[i]);
+        h[i] = height_of(sh, rho[i], z[i], c[i], s[i]);
+    }
+    if (any_special) {
+        for (int i = 0; i < kBlock; ++i) {
+            if (trig::needs_atan2_special(lat_y[i], lat_x[i])) {
+                lat[i] = trig::atan2_special(lat_y[i], lat_x[i]);
+            }
+            if (trig::needs_atan2_special(y[i], x[i])) lon[i] = trig::atan2_special(y[i], x[i]);
+        }
+    }
+    for (int i = 0; i < kBlock; ++i) lon[i] = rho[i] == 0.0 ? 0.0 : lon[i];  // the polar axis
+    if (any_careful) {
+        for (int i = 0; i < kBlock; ++i) {
+            if (careful[i] && A[i] * A[i] + B[i] * B[i] > kFarLimit)
+                far_point(x[i], y[i], z[i], lat[i], h[i]);
+        }
+    }
+    if (any_infinite) {
+        for (int i = 0; i < kBlock; ++i) {
+            if (std::isinf(x[i]) | std::isinf(y[i]) | std::isinf(z[i])) {
+                // A point at infinity: the latitude and longitude of its direction, height +inf.
+                const double ux = std::isinf(x[i]) ? std::copysign(1.0, x[i]) : 0.0;
+                const double uy = std::isinf(y[i]) ? std::copysign(1.0, y[i]) : 0.0;
+                const double uz = std::isinf(z[i]) ? std::copysign(1.0, z[i]) : 0.0;
+                const bool has_nan = std::isnan(x[i]) | std::isnan(y[i]) | std::isnan(z[i]);
+                lat[i] = has_nan ? NAN : trig::atan2(uz, std::sqrt(ux * ux + uy * uy));
+                lon[i] = has_nan ? NAN : ((ux == 0.0 && uy == 0.0) ? 0.0 : trig::atan2(uy, ux));
+                h[i] = has_nan ? NAN : INFINITY;
+            }
         }
     }
 }

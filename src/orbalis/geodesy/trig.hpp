@@ -71,6 +71,19 @@ inline double horner(const double (&c)[N], double z) noexcept {
     return p;
 }
 
+// Estrin's evaluation of the same polynomial: pairs c[2k] + c[2k+1] z combined by z^2, z^4,
+// ..., a dependency chain of log2(N) steps instead of N (the vector units otherwise wait on
+// each product in turn).
+template <int N>
+inline double estrin(const double (&c)[N], double z) noexcept {
+    static_assert(N == 12, "written out for the 12 coefficients of the arctangent");
+    const double z2 = z * z, z4 = z2 * z2, z8 = z4 * z4;
+    const double p01 = c[0] + c[1] * z, p23 = c[2] + c[3] * z, p45 = c[4] + c[5] * z;
+    const double p67 = c[6] + c[7] * z, p89 = c[8] + c[9] * z, pab = c[10] + c[11] * z;
+    const double p0_3 = p01 + p23 * z2, p4_7 = p45 + p67 * z2, p8_b = p89 + pab * z2;
+    return (p0_3 + p4_7 * z4) + p8_b * z8;
+}
+
 // Exact product: hi + lo == a * b (Dekker; |a|, |b| well below 2^996).
 inline void two_product(double a, double b, double& hi, double& lo) noexcept {
     const double ca = kSplitter * a, cb = kSplitter * b;
@@ -214,70 +227,110 @@ inline constexpr AtanConstant kAtanQuarter[4] = {{0.7853981633974483, 3.06161699
 inline constexpr AtanConstant kAtanZero[4] = {
     {0.0, 0.0}, {kPiHi, kPiLo}, {kPio2Hi, kPio2Lo}, {kPio2Hi, kPio2Lo}};
 
-// atan2(y, x) for finite y and x (select-only: vectorisable); NaN in gives NaN out.
-// Infinite arguments give unspecified values; callers replace them with atan2_special.
+// One component (hi or lo) of K for the octant (swapped, neg_x) and the base (mid, high), by
+// bitwise selects on compile-time constants: no table lookup and no many-way branch, so the
+// lanes stay in vector registers.
+template <double AtanConstant::* Part>
+inline double atan_constant(bool swapped, bool neg_x, bool mid, bool high) noexcept {
+    double k[4];
+    for (int j = 0; j < 4; ++j) {
+        k[j] = high ? kAtanQuarter[j].*Part : (mid ? kAtanHalf[j].*Part : kAtanZero[j].*Part);
+    }
+    return swapped ? (neg_x ? k[3] : k[2]) : (neg_x ? k[1] : k[0]);
+}
+
+// Range of max(|y|, |x|) that atan2_finite takes: the exact-product split below cannot overflow
+// and the division's remainder cannot underflow inside it.
+inline constexpr double kAtan2Max = 0x1p990, kAtan2Min = 0x1p-900;
+
+// atan2(y, x) for kAtan2Min <= max(|y|, |x|) <= kAtan2Max (select-only: vectorisable). Other
+// arguments (zeros, tiny or huge pairs, infinities, NaN) give unspecified values; callers
+// replace them with atan2_special.
 inline double atan2_finite(double y, double x) noexcept {
     const double ax = std::fabs(x), ay = std::fabs(y);
     const bool swapped = ay > ax;
-    double num = swapped ? ax : ay, den = swapped ? ay : ax;
-    // Scale by a power of two so that the exact-product split below cannot overflow and the
-    // remainder cannot underflow; t = num/den does not change.
-    const double scale = den > 0x1p990 ? 0x1p-200 : (den < 0x1p-900 ? 0x1p200 : 1.0);
-    num *= scale;
-    den *= scale;
-    den = den == 0.0 ? 1.0 : den;  // atan2(+-0, +-0): t = 0, the quadrant gives the angle
-    const double t = num / den;
-    // t_err = (num - t den)/den: the rounding error of the quotient, recovered exactly.
+    const double num = swapped ? ax : ay, den = swapped ? ay : ax;
+    // t = num/den in [0, 1] is reduced to |u| <= 7/16 around the base 0, 1/2 (atan 1/2) or
+    // 1 (pi/4) without forming t: u = num/den, (2 num - den)/(2 den + num) or
+    // (num - den)/(num + den). The numerators are exact (Sterbenz: num >= den/4 in the two
+    // latter ranges) and the denominator's rounding error d_err is recovered by a two-sum.
+    const bool mid = num >= 0.4375 * den, high = num >= 0.6875 * den;
+    const double n_a = mid ? num + num : num, n_b = mid ? den : 0.0;
+    const double u_num = high ? num - den : n_a - n_b;
+    const double d_a = (mid & !high) ? den + den : den, d_b = mid ? num : 0.0;
+    const double u_den = d_a + d_b;
+    const double d_v = u_den - d_a;
+    const double d_err = (d_a - (u_den - d_v)) + (d_b - d_v);  // u_den + d_err == d_a + d_b
+    // u and 1/u_den are independent divisions, so they overlap rather than queue.
+    const double u = u_num / u_den, inv_den = 1.0 / u_den;
+    // The exact quotient is u + r/u_den with r = u_num - u (u_den + d_err): the exact
+    // remainder of the rounded division less a tiny product. It moves atan(u) by
+    // r / (u_den (1 + u^2)) to first order. That term is below half an ulp of u, so
+    // 1/(1 + z) by its series to z^3 (relative error z^4 < 0.0014) is ample.
     double p_hi, p_lo;
-    two_product(t, den, p_hi, p_lo);
-    const double t_err = ((num - p_hi) - p_lo) / den;
-    // Reduce t in [0, 1] to |u| <= 7/16 around the base 0, 1/2 (atan 1/2) or 1 (pi/4).
-    const bool mid = t >= 0.4375, high = t >= 0.6875;
-    const double u_num = high ? t - 1.0 : (mid ? 2.0 * t - 1.0 : t);  // exact (Sterbenz)
-    const double u_den = high ? t + 1.0 : (mid ? 2.0 + t : 1.0);
-    const double u = u_num / u_den;
-    // The quotient's rounding error moves atan(u) by t_err du/dt / (1 + u^2), du/dt being
-    // 2/(t + 1)^2 or 5/(2 + t)^2 (or 1): a tiny term, so one division suffices for it.
-    const double du_num = high ? 2.0 : (mid ? 5.0 : 1.0);
+    two_product(u, u_den, p_hi, p_lo);
+    const double r = ((u_num - p_hi) - p_lo) - u * d_err;
     const double z = u * u;
-    const double correction = (t_err * du_num) / ((u_den * u_den) * (1.0 + z));
-    const double tail = u * z * horner(kAtanTail, z) + correction;
-    // The constant by bitwise selects: no table lookup and no many-way branch, so the lanes
-    // stay in vector registers.
+    const double inv_one_plus_z = 1.0 - z * (1.0 - z * (1.0 - z));
+    const double correction = (r * inv_den) * inv_one_plus_z;
+    const double atan_u = u + (u * z * estrin(kAtanTail, z) + correction);
     const bool neg_x = std::copysign(1.0, x) < 0.0;  // signbit, in a form that vectorises
-    const int idx = (swapped ? 2 : 0) + (neg_x ? 1 : 0);
-    double k_hi = 0.0, k_lo = 0.0;
-    for (int j = 0; j < 4; ++j) {
-        const bool here = idx == j;
-        k_hi = bit_select(
-            here,
-            bit_select(high, kAtanQuarter[j].hi, bit_select(mid, kAtanHalf[j].hi, kAtanZero[j].hi)),
-            k_hi);
-        k_lo = bit_select(
-            here,
-            bit_select(high, kAtanQuarter[j].lo, bit_select(mid, kAtanHalf[j].lo, kAtanZero[j].lo)),
-            k_lo);
-    }
-    const bool subtract = swapped != neg_x;
-    const double atan_u = u + tail;
-    const double mag = subtract ? k_hi + (k_lo - atan_u) : k_hi + (k_lo + atan_u);
-    return std::copysign(mag, y);
+    const double k_hi = atan_constant<&AtanConstant::hi>(swapped, neg_x, mid, high);
+    const double k_lo = atan_constant<&AtanConstant::lo>(swapped, neg_x, mid, high);
+    const double signed_atan_u = swapped != neg_x ? -atan_u : atan_u;
+    return std::copysign(k_hi + (k_lo + signed_atan_u), y);
 }
 
+// Whether atan2_finite cannot take (y, x): an argument beyond kAtan2Max, or one that is
+// neither zero nor at least kAtan2Min (its products in the remainder would underflow), or
+// both zero; true for NaN.
 inline bool needs_atan2_special(double y, double x) noexcept {
-    return std::isinf(x) | std::isinf(y);
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    return !((ax <= kAtan2Max) & (ay <= kAtan2Max) & ((ax >= kAtan2Min) | (ay >= kAtan2Min)) &
+             ((ax >= kAtan2Min) | (ax == 0.0)) & ((ay >= kAtan2Min) | (ay == 0.0)));
 }
 
-// atan2 where x or y is infinite (the C99 Annex F values).
+// atan2 where atan2_finite cannot go: the C99 Annex F values for zeros, infinities and NaN;
+// other pairs are scaled by a power of two (the quotient does not change) into atan2_finite's
+// range, unless their quotient is below 2^-1000, where atan(t) = t to the last bit.
 inline double atan2_special(double y, double x) noexcept {
-    double mag;
     if (std::isnan(x) || std::isnan(y)) return x + y;
-    if (std::isinf(y)) {
-        mag = std::isinf(x) ? (std::signbit(x) ? 3.0 * (kPiHi / 4.0) : kPiHi / 4.0) : kPio2Hi;
-    } else {  // x infinite, y finite
-        mag = std::signbit(x) ? kPiHi : 0.0;
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    if (std::isinf(ax) || std::isinf(ay) || (ax == 0.0 && ay == 0.0)) {
+        double mag;
+        if (std::isinf(ay)) {
+            mag = std::isinf(ax) ? (std::signbit(x) ? 3.0 * (kPiHi / 4.0) : kPiHi / 4.0) : kPio2Hi;
+        } else {  // x infinite and y finite, or both zero
+            mag = std::signbit(x) ? kPiHi : 0.0;
+        }
+        return std::signbit(y) ? -mag : mag;
     }
-    return std::signbit(y) ? -mag : mag;
+    const double hi = ax > ay ? ax : ay, lo = ax > ay ? ay : ax;
+    const double t = lo / hi;  // correctly rounded, also where it is subnormal or zero
+    if (t < 0x1p-1000) {
+        // atan2 is t, pi/2 - t, pi - t or pi/2 + t with t far below an ulp of pi/2.
+        double mag = t;
+        if (ay > ax) {
+            mag = kPio2Hi;
+        } else if (std::signbit(x)) {
+            mag = kPiHi;
+        }
+        return std::signbit(y) ? -mag : mag;
+    }
+    // Steps of 2^-+200 bring hi into [2^300, 2^700] and so lo (>= hi 2^-1000) above 2^-700,
+    // inside [kAtan2Min, kAtan2Max]; every step is exact, as no result is subnormal.
+    double ys = y, xs = x, m = hi;
+    while (m > 0x1p700) {
+        ys *= 0x1p-200;
+        xs *= 0x1p-200;
+        m *= 0x1p-200;
+    }
+    while (m < 0x1p300) {
+        ys *= 0x1p200;
+        xs *= 0x1p200;
+        m *= 0x1p200;
+    }
+    return atan2_finite(ys, xs);
 }
 
 inline double atan2(double y, double x) noexcept {
