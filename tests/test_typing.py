@@ -51,7 +51,16 @@ def run(*args, cwd, sanitizers=True):
 
 
 def installed_stubs():
-    return sorted(str(p) for p in PACKAGE.rglob("*.pyi"))
+    """`-m module` arguments for every installed stub. Naming modules rather than files keeps
+    mypy from taking site-packages for a source folder (where its typing_extensions would
+    shadow the library's)."""
+    args = []
+    for path in sorted(PACKAGE.rglob("*.pyi")):
+        parts = path.relative_to(PACKAGE.parent).with_suffix("").parts
+        if parts[-1] == "__init__":
+            parts = parts[:-1]
+        args += ["-m", ".".join(parts)]
+    return args
 
 
 def test_package_is_marked_typed():
@@ -96,7 +105,7 @@ def test_stubs_and_usage_pass_mypy_strict(usage_copy):
     proc = run(
         "-m", "mypy", "--strict", "--no-incremental", "--config-file", "",
         "--cache-dir", str(usage_copy / ".mypy_cache"),
-        USAGE.name, *installed_stubs(),
+        "-m", USAGE.stem, *installed_stubs(),
         cwd=usage_copy, sanitizers=False,
     )  # fmt: skip
     assert proc.returncode == 0, proc.stdout + proc.stderr
