@@ -72,7 +72,7 @@ def test_distributed_cluster_of_two_workers():
             processes=False,
             protocol="tcp://",
             host="127.0.0.1",
-            dashboard_address=None,
+            dashboard_address=":0",  # any free port: a fixed one may be taken
         ) as cluster,
         distributed.Client(cluster) as client,
     ):
