@@ -9,6 +9,8 @@ import math
 import sys
 import warnings
 
+from . import CommandError
+
 HELP = "list the sets of a TLE catalogue"
 EPILOG = """\
 examples:
@@ -49,8 +51,6 @@ def read_catalogue(path: str):
     """The (name, TLE) pairs of `path` ("-" for stdin); malformed sets are reported on
     stderr and skipped."""
     from orbalis.propagators.analytical.sgp4 import TLEFormatWarning, load_tles
-
-    from . import CommandError
 
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", TLEFormatWarning)

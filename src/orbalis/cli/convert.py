@@ -15,6 +15,8 @@ import sys
 
 import numpy as np
 
+from . import CommandError
+
 HELP = "convert CSV rows between ECEF (x,y,z) and geodetic (lat,lon,alt) coordinates"
 EPILOG = """\
 examples:
@@ -90,25 +92,27 @@ def add_parser(subparsers, name):
 
 
 def _ellipsoid(args):
-    from . import CommandError
+    """The ellipsoid of the options as geodesy takes it, resolved and checked before any input
+    is read (None for the default, WGS-84)."""
+    from orbalis.geodesy import _axes
 
     if (args.a is None) != (args.f is None):
         raise CommandError("--a and --f go together")
+    if args.a is not None and args.ellipsoid is not None:
+        raise CommandError("give either --ellipsoid or --a/--f, not both")
+    if args.a is None and args.ellipsoid is None:
+        return None
     if args.a is not None:
-        if args.ellipsoid is not None:
-            raise CommandError("give either --ellipsoid or --a/--f, not both")
         from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 
         try:
-            return Ellipsoid(args.a, args.f)
+            ell = Ellipsoid(args.a, args.f)
+            _axes(ell)
         except (ValueError, AssertionError) as exc:
             raise CommandError(f"--a {args.a} --f {args.f} is not an ellipsoid: {exc}") from None
-    if args.ellipsoid is None:
-        return None
-    from orbalis import geodesy
-
-    try:  # resolve the name now, so a typo is reported before any input is read
-        geodesy.geodetic2ecef(0.0, 0.0, 0.0, ell=args.ellipsoid)
+        return ell
+    try:
+        _axes(args.ellipsoid)
     except ValueError as exc:
         raise CommandError(str(exc)) from None
     return args.ellipsoid
@@ -127,7 +131,6 @@ def _columns(chunk, index, first_line):
     """Three float64 columns from the CSV lines of `chunk`; CommandError naming the first bad
     row.  Plain lines are split natively; a chunk holding quoted fields goes through the csv
     module."""
-    from . import CommandError
     from ._csv import read_columns
 
     try:
@@ -187,7 +190,6 @@ def _segments(records, first_line):
 def run(args) -> int:
     from orbalis import geodesy
 
-    from . import CommandError
     from ._csv import append_columns
 
     read_names, write_names = (getattr(args, n) for n in DIRECTIONS[args.direction])

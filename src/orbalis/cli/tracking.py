@@ -6,6 +6,8 @@ import argparse
 import math
 import sys
 
+from . import CommandError
+
 WHERE_HELP = "position of a satellite (and its look angles from a site) at a time"
 PASSES_HELP = "passes of a satellite over a ground station"
 WHERE_EPILOG = """\
@@ -108,8 +110,6 @@ def add_parser(subparsers, name):
 def _time(text, what):
     from orbalis.time.time import Time
 
-    from . import CommandError
-
     if text is None:
         return Time.now()
     try:
@@ -122,7 +122,6 @@ def _satellite(path, number):
     """The SGP4 propagator and name of satellite `number` in the catalogue at `path`."""
     from orbalis.propagators.analytical.sgp4 import SGP4
 
-    from . import CommandError
     from .catalogue import read_catalogue
 
     wanted = number.strip().upper()
@@ -150,8 +149,6 @@ def _deg(x, digits):
 
 def run_where(args) -> int:
     import numpy as np
-
-    from . import CommandError
 
     sat, name = _satellite(args.tle, args.sat)
     when = _time(args.at, "--at")
@@ -181,8 +178,6 @@ def run_where(args) -> int:
 
 
 def _plot_module():
-    from . import CommandError
-
     try:
         import matplotlib
 
@@ -224,8 +219,6 @@ def sky_plot(path, sat, passes, lat, lon, alt, title):
 
 def run_passes(args) -> int:
     from orbalis.observation import find_passes
-
-    from . import CommandError
 
     if args.plot is not None:
         _plot_module()  # fail before the work, not after it
