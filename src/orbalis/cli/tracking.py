@@ -135,12 +135,6 @@ def _satellite(path, number):
     raise CommandError(f"no satellite {number} in {path}")
 
 
-def _wgs84():
-    from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
-
-    return Ellipsoid(6378137.0, 1 / 298.257223563)
-
-
 def _deg(x, digits):
     from .demo import fixed
 
@@ -159,7 +153,8 @@ def run_where(args) -> int:
             f"model error {int(np.ravel(codes)[0])}"
         )
     itrf = sv.to_frame("ITRF")
-    wgs84 = _wgs84()
+    from orbalis.geodesy import WGS84 as wgs84
+
     lla = wgs84.lla_from_pos(itrf.r)[0]
     label = f"{sat.satnum}" + (f" ({name})" if name else "")
     out = sys.stdout
@@ -194,7 +189,8 @@ def sky_plot(path, sat, passes, lat, lon, alt, title):
     import numpy as np
 
     plt = _plot_module()
-    wgs84 = _wgs84()
+    from orbalis.geodesy import WGS84 as wgs84
+
     fig = plt.figure(figsize=(6, 6))
     ax = fig.add_subplot(projection="polar")
     ax.set_theta_zero_location("N")

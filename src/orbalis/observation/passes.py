@@ -25,6 +25,7 @@ import erfa
 import numpy as np
 
 from orbalis.frames.frames import ITRF, OMEGA_EARTH, TEME
+from orbalis.geodesy import WGS84
 from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
 from orbalis.propagators.analytical.sgp4.tle import TLE
 from orbalis.time.time import Time
@@ -65,15 +66,6 @@ _CURVATURE_MARGIN = 1.1
 _VELOCITY_CONSISTENCY = 1e-3
 # Smallest station-satellite distance the bound assumes (m), for objects re-entering.
 _MIN_RANGE_M = 1e4
-
-_WGS84 = None
-
-
-def _wgs84():
-    global _WGS84
-    if _WGS84 is None:
-        _WGS84 = Ellipsoid(6378137.0, 1 / 298.257223563)
-    return _WGS84
 
 
 class Pass(NamedTuple):
@@ -165,7 +157,7 @@ class _Station:
                 f"{self.min_elevation!r}"
             )
         if ellipsoid is None:
-            ellipsoid = _wgs84()
+            ellipsoid = WGS84
         elif not isinstance(ellipsoid, Ellipsoid):
             raise TypeError(
                 f"find_passes: ellipsoid must be an Ellipsoid, got {type(ellipsoid).__name__}"
