@@ -399,6 +399,44 @@ def test_one_point_path_gives_the_array_bits(name, args, kinds):
     assert f(*[np.float64(v) for v in first]) == scalar
 
 
+OBSERVED = [c for c in CASES if len(c[1]) >= 5]
+
+
+@pytest.mark.parametrize(("name", "args", "kinds"), OBSERVED, ids=[c[0] for c in OBSERVED])
+def test_one_observer_gives_the_bits_of_an_observer_per_point(name, args, kinds):
+    # A broadcast observer is derived once per call; the same observer repeated for every
+    # point (and per point with the ellipsoid too) is derived block by block. Same bits.
+    f = getattr(og, name)
+    once = f(*args)
+    repeated = f(*args[:3], *(np.full(N, v) for v in args[3:]))
+    for s, r in zip(once, repeated, strict=True):
+        assert s.tobytes() == r.tobytes()
+    # the observer changing along the points: each point as if alone
+    lat0 = np.where(np.arange(N) % 3 == 0, args[3], args[3] + 1.0)
+    mixed = f(*args[:3], lat0, *args[4:])
+    alone = f(*(a[1::3] for a in args[:3]), args[3] + 1.0, *args[4:])
+    for s, r in zip(mixed, alone, strict=True):
+        assert s[1::3].tobytes() == r.tobytes()
+
+
+@pytest.mark.parametrize(("name", "args", "kinds"), CASES, ids=[c[0] for c in CASES])
+def test_degrees_are_the_radian_results_scaled(name, args, kinds):
+    # The degree ufuncs scale inside their loops with the products NumPy would form: inputs by
+    # pi/180, outputs by 180/pi; an azimuth of 360 (should rounding reach it) is 0.
+    ours = getattr(og, name)(*args)
+    radians = getattr(og, name)(*_to_radians(name, args), deg=False)
+    for got, rad, kind in zip(ours, radians, kinds, strict=True):
+        if kind == "m":
+            ref = rad
+        else:
+            ref = np.multiply(rad, 180.0 / math.pi) + 0.0
+            if kind == "az":
+                ref = np.where(ref >= 360.0, ref - 360.0, ref)
+        assert got.tobytes() == ref.tobytes()
+    az, _, _ = og.enu2aer(-0.0, 1.0, 0.0)  # -0 radians due north is +0 degrees
+    assert az == 0.0 and math.copysign(1.0, az) == 1.0
+
+
 def test_point_entry_checks_its_arguments():
     assert _ufuncs.point(_ufuncs.enu2aer, 1.0, 2.0, "3") is None  # not a number: the ufunc path
     with pytest.raises(TypeError, match="enu2aer takes 3 numbers, got 2"):

@@ -6,7 +6,9 @@ Every function has pymap3d's name, argument order and defaults (``ell=None`` is 
 of any shape, pandas Series, xarray DataArrays), integer and float32 inputs are cast to
 float64, scalar inputs give NumPy floats, and the loops run without the interpreter lock.
 Dask arrays stay lazy and are computed chunk by chunk. The functions here only convert
-degrees and resolve the ellipsoid; azimuths lie in [0, 360) degrees ([0, 2 pi) radians).
+the ellipsoid and pick the ufunc in radians or its twin in degrees (``_ufuncs.ecef2geodetic``,
+``_ufuncs.ecef2geodetic_deg``), which scales its angles inside the loop; azimuths lie in
+[0, 360) degrees ([0, 2 pi) radians).
 
 ``ell`` may be None (WGS-84), an orbalis ``Ellipsoid``, a name from ``ELLIPSOID_NAMES``
 (case-insensitive), or any object with ``semimajor_axis`` and ``semiminor_axis`` attributes
@@ -101,13 +103,6 @@ _AXES["wgs84"] = (WGS84.Re, WGS84.Rp)
 _AXES["grs80"] = (GRS80.Re, GRS80.Rp)
 _AXES["wgs72"] = (WGS72.Re, WGS72.Rp)
 
-# Degree <-> radian factors. Inputs are scaled by a float64 scalar through np.multiply, so
-# float32 inputs are promoted to float64 before scaling and dask, xarray and pandas objects
-# stay what they are; plain Python numbers take the short path. Outputs are float64 already.
-_RAD_F = math.pi / 180.0
-_DEG_F = 180.0 / math.pi
-_RAD = np.float64(_RAD_F)
-
 
 def _axes(ell) -> tuple[float, float]:
     """(a, b) of the ellipsoid argument `ell` (None, Ellipsoid, name or object with axes)."""
@@ -178,183 +173,129 @@ def _apply_dask(da, ufunc, args):
     return da.apply_gufunc(ufunc, sig, *arrays, output_dtypes=(float,) * ufunc.nout)
 
 
-def _rad(x, deg):
-    if not deg:
-        return x
-    if type(x) is float or type(x) is int:
-        return x * _RAD_F
-    return np.multiply(x, _RAD)
-
-
-def _deg(x, deg):
-    # A NumPy array here is a fresh ufunc result, scaled in place: no second array to allocate
-    # and fill (the same products as x * _DEG_F).
-    if not deg:
-        return x
-    if type(x) is np.ndarray:
-        return np.multiply(x, _DEG_F, out=x)
-    return x * _DEG_F
-
-
-def _deg_azimuth(az, deg):
-    # The product can round up to 360 for an azimuth just below 2 pi; 360 is the direction 0.
-    # Azimuths lie in [0, 2 pi), so the products lie in [0, 360] and the remainder modulo 360
-    # is the product less 360 where it reached 360.
-    if not deg:
-        return az
-    if type(az) is np.ndarray:
-        d = np.multiply(az, _DEG_F, out=az)
-        np.add(d, 0.0, out=d)  # -0 to +0, as the remainder gives
-        return np.subtract(d, 360.0, out=d, where=d >= 360.0)
-    d = az * _DEG_F
-    if type(d) is np.float64:
-        return d - 360.0 if d >= 360.0 else d
-    return d % 360.0
-
-
-def _neg(x):
-    """-x for inputs: Python floats directly, anything else (lists too) through np.negative."""
-    return -x if type(x) is float else np.negative(x)
-
-
 def geodetic2ecef(lat, lon, alt, ell=None, deg=True):
     """Geodetic latitude, longitude and altitude (m) to ECEF x, y, z (m)."""
-    a, b = _axes(ell)
-    return _call(_ufuncs.geodetic2ecef, _rad(lat, deg), _rad(lon, deg), alt, a, b)
+    uf = _ufuncs.geodetic2ecef_deg if deg else _ufuncs.geodetic2ecef
+    return _call(uf, lat, lon, alt, *_axes(ell))
 
 
 def ecef2geodetic(x, y, z, ell=None, deg=True):
     """ECEF x, y, z (m) to geodetic latitude, longitude and altitude (m)."""
-    a, b = _axes(ell)
-    lat, lon, alt = _call(_ufuncs.ecef2geodetic, x, y, z, a, b)
-    return _deg(lat, deg), _deg(lon, deg), alt
+    uf = _ufuncs.ecef2geodetic_deg if deg else _ufuncs.ecef2geodetic
+    return _call(uf, x, y, z, *_axes(ell))
 
 
 def ecef2enu(x, y, z, lat0, lon0, h0, ell=None, deg=True):
     """ECEF x, y, z (m) to East, North, Up (m) from the observer at (lat0, lon0, h0)."""
-    a, b = _axes(ell)
-    return _call(_ufuncs.ecef2enu, x, y, z, _rad(lat0, deg), _rad(lon0, deg), h0, a, b)
+    uf = _ufuncs.ecef2enu_deg if deg else _ufuncs.ecef2enu
+    return _call(uf, x, y, z, lat0, lon0, h0, *_axes(ell))
 
 
 def enu2ecef(e1, n1, u1, lat0, lon0, h0, ell=None, deg=True):
     """East, North, Up (m) from the observer at (lat0, lon0, h0) to ECEF x, y, z (m)."""
-    a, b = _axes(ell)
-    return _call(_ufuncs.enu2ecef, e1, n1, u1, _rad(lat0, deg), _rad(lon0, deg), h0, a, b)
+    uf = _ufuncs.enu2ecef_deg if deg else _ufuncs.enu2ecef
+    return _call(uf, e1, n1, u1, lat0, lon0, h0, *_axes(ell))
 
 
 def geodetic2enu(lat, lon, h, lat0, lon0, h0, ell=None, deg=True):
     """Geodetic point to East, North, Up (m) from the observer at (lat0, lon0, h0)."""
-    a, b = _axes(ell)
-    return _call(
-        _ufuncs.geodetic2enu,
-        *(_rad(lat, deg), _rad(lon, deg), h, _rad(lat0, deg), _rad(lon0, deg), h0, a, b),
-    )
+    uf = _ufuncs.geodetic2enu_deg if deg else _ufuncs.geodetic2enu
+    return _call(uf, lat, lon, h, lat0, lon0, h0, *_axes(ell))
 
 
 def enu2geodetic(e, n, u, lat0, lon0, h0, ell=None, deg=True):
     """East, North, Up (m) from the observer at (lat0, lon0, h0) to geodetic lat, lon, alt."""
-    a, b = _axes(ell)
-    lat, lon, alt = _call(_ufuncs.enu2geodetic, e, n, u, _rad(lat0, deg), _rad(lon0, deg), h0, a, b)
-    return _deg(lat, deg), _deg(lon, deg), alt
+    uf = _ufuncs.enu2geodetic_deg if deg else _ufuncs.enu2geodetic
+    return _call(uf, e, n, u, lat0, lon0, h0, *_axes(ell))
 
 
 def ecef2ned(x, y, z, lat0, lon0, h0, ell=None, deg=True):
     """ECEF x, y, z (m) to North, East, Down (m) from the observer at (lat0, lon0, h0)."""
-    e, n, u = ecef2enu(x, y, z, lat0, lon0, h0, ell, deg)
-    return n, e, -u
+    uf = _ufuncs.ecef2ned_deg if deg else _ufuncs.ecef2ned
+    return _call(uf, x, y, z, lat0, lon0, h0, *_axes(ell))
 
 
 def ned2ecef(n, e, d, lat0, lon0, h0, ell=None, deg=True):
     """North, East, Down (m) from the observer at (lat0, lon0, h0) to ECEF x, y, z (m)."""
-    return enu2ecef(e, n, _neg(d), lat0, lon0, h0, ell, deg)
+    uf = _ufuncs.ned2ecef_deg if deg else _ufuncs.ned2ecef
+    return _call(uf, n, e, d, lat0, lon0, h0, *_axes(ell))
 
 
 def geodetic2ned(lat, lon, h, lat0, lon0, h0, ell=None, deg=True):
     """Geodetic point to North, East, Down (m) from the observer at (lat0, lon0, h0)."""
-    e, n, u = geodetic2enu(lat, lon, h, lat0, lon0, h0, ell, deg)
-    return n, e, -u
+    uf = _ufuncs.geodetic2ned_deg if deg else _ufuncs.geodetic2ned
+    return _call(uf, lat, lon, h, lat0, lon0, h0, *_axes(ell))
 
 
 def ned2geodetic(n, e, d, lat0, lon0, h0, ell=None, deg=True):
     """North, East, Down (m) from the observer at (lat0, lon0, h0) to geodetic lat, lon, alt."""
-    return enu2geodetic(e, n, _neg(d), lat0, lon0, h0, ell, deg)
+    uf = _ufuncs.ned2geodetic_deg if deg else _ufuncs.ned2geodetic
+    return _call(uf, n, e, d, lat0, lon0, h0, *_axes(ell))
 
 
 def ecef2aer(x, y, z, lat0, lon0, h0, ell=None, deg=True):
     """ECEF x, y, z (m) to azimuth, elevation and slant range (m) seen from (lat0, lon0, h0)."""
-    a, b = _axes(ell)
-    az, el, srange = _call(_ufuncs.ecef2aer, x, y, z, _rad(lat0, deg), _rad(lon0, deg), h0, a, b)
-    return _deg_azimuth(az, deg), _deg(el, deg), srange
+    uf = _ufuncs.ecef2aer_deg if deg else _ufuncs.ecef2aer
+    return _call(uf, x, y, z, lat0, lon0, h0, *_axes(ell))
 
 
 def aer2ecef(az, el, srange, lat0, lon0, alt0, ell=None, deg=True):
     """Azimuth, elevation, slant range (m) from (lat0, lon0, alt0) to ECEF x, y, z (m)."""
-    a, b = _axes(ell)
-    return _call(
-        _ufuncs.aer2ecef,
-        *(_rad(az, deg), _rad(el, deg), srange, _rad(lat0, deg), _rad(lon0, deg), alt0, a, b),
-    )
+    uf = _ufuncs.aer2ecef_deg if deg else _ufuncs.aer2ecef
+    return _call(uf, az, el, srange, lat0, lon0, alt0, *_axes(ell))
 
 
 def geodetic2aer(lat, lon, h, lat0, lon0, h0, ell=None, deg=True):
     """Geodetic point to azimuth, elevation and slant range (m) seen from (lat0, lon0, h0)."""
-    a, b = _axes(ell)
-    az, el, srange = _call(
-        _ufuncs.geodetic2aer,
-        *(_rad(lat, deg), _rad(lon, deg), h, _rad(lat0, deg), _rad(lon0, deg), h0, a, b),
-    )
-    return _deg_azimuth(az, deg), _deg(el, deg), srange
+    uf = _ufuncs.geodetic2aer_deg if deg else _ufuncs.geodetic2aer
+    return _call(uf, lat, lon, h, lat0, lon0, h0, *_axes(ell))
 
 
 def aer2geodetic(az, el, srange, lat0, lon0, h0, ell=None, deg=True):
     """Azimuth, elevation, slant range (m) from (lat0, lon0, h0) to geodetic lat, lon, alt."""
-    a, b = _axes(ell)
-    lat, lon, alt = _call(
-        _ufuncs.aer2geodetic,
-        *(_rad(az, deg), _rad(el, deg), srange, _rad(lat0, deg), _rad(lon0, deg), h0, a, b),
-    )
-    return _deg(lat, deg), _deg(lon, deg), alt
+    uf = _ufuncs.aer2geodetic_deg if deg else _ufuncs.aer2geodetic
+    return _call(uf, az, el, srange, lat0, lon0, h0, *_axes(ell))
 
 
 def enu2aer(e, n, u, deg=True):
     """East, North, Up (m) to azimuth, elevation and slant range (m)."""
-    az, el, srange = _call(_ufuncs.enu2aer, e, n, u)
-    return _deg_azimuth(az, deg), _deg(el, deg), srange
+    uf = _ufuncs.enu2aer_deg if deg else _ufuncs.enu2aer
+    return _call(uf, e, n, u)
 
 
 def aer2enu(az, el, srange, deg=True):
     """Azimuth, elevation and slant range (m) to East, North, Up (m)."""
-    return _call(_ufuncs.aer2enu, _rad(az, deg), _rad(el, deg), srange)
+    uf = _ufuncs.aer2enu_deg if deg else _ufuncs.aer2enu
+    return _call(uf, az, el, srange)
 
 
 def ned2aer(n, e, d, deg=True):
     """North, East, Down (m) to azimuth, elevation and slant range (m)."""
-    return enu2aer(e, n, _neg(d), deg)
+    uf = _ufuncs.ned2aer_deg if deg else _ufuncs.ned2aer
+    return _call(uf, n, e, d)
 
 
 def aer2ned(az, elev, slantRange, deg=True):  # noqa: N803 (pymap3d's argument name)
     """Azimuth, elevation and slant range (m) to North, East, Down (m)."""
-    e, n, u = aer2enu(az, elev, slantRange, deg)
-    return n, e, -u
+    uf = _ufuncs.aer2ned_deg if deg else _ufuncs.aer2ned
+    return _call(uf, az, elev, slantRange)
 
 
 def ecef2enuv(u, v, w, lat0, lon0, deg=True):
     """Rotates the ECEF vector (u, v, w) into East, North, Up at (lat0, lon0)."""
-    return _call(_ufuncs.ecef2enuv, u, v, w, _rad(lat0, deg), _rad(lon0, deg))
+    uf = _ufuncs.ecef2enuv_deg if deg else _ufuncs.ecef2enuv
+    return _call(uf, u, v, w, lat0, lon0)
 
 
 def enu2ecefv(e, n, u, lat0, lon0, deg=True):
     """Rotates the East, North, Up vector at (lat0, lon0) into ECEF axes (u, v, w)."""
-    return _call(_ufuncs.enu2ecefv, e, n, u, _rad(lat0, deg), _rad(lon0, deg))
+    uf = _ufuncs.enu2ecefv_deg if deg else _ufuncs.enu2ecefv
+    return _call(uf, e, n, u, lat0, lon0)
 
 
 def lookAtSpheroid(lat0, lon0, h0, az, tilt, ell=None, deg=True):  # noqa: N802 (pymap3d's name)
     """Latitude, longitude and slant range (m) of the first point where the half-line from the
     observer at (lat0, lon0, h0), at azimuth `az` and `tilt` from the nadir, meets the
     ellipsoid; NaN where it misses."""
-    a, b = _axes(ell)
-    lat, lon, d = _call(
-        _ufuncs.lookAtSpheroid,
-        *(_rad(lat0, deg), _rad(lon0, deg), h0, _rad(az, deg), _rad(tilt, deg), a, b),
-    )
-    return _deg(lat, deg), _deg(lon, deg), d
+    uf = _ufuncs.lookAtSpheroid_deg if deg else _ufuncs.lookAtSpheroid
+    return _call(uf, lat0, lon0, h0, az, tilt, *_axes(ell))

@@ -112,6 +112,23 @@ inline void geodetic2ecef_block(const Shape& sh, const double* lat, const double
     }
 }
 
+// An observer over a block: the sines and cosines of its latitude and longitude and its ECEF
+// position. The ufunc loops derive it once for a whole call when every point has the same
+// observer (the usual broadcast scalar), and block by block otherwise.
+struct ObserverBlock {
+    TrigBlock t;
+    Lane x0, y0, z0;
+};
+
+inline void observer_of(const Shape& sh, const double* lat0, const double* lon0, const double* h0,
+                        ObserverBlock& o) noexcept {
+    trig_of(lat0, lon0, o.t);
+    for (int i = 0; i < kBlock; ++i) {
+        geodetic_to_ecef_lane(sh, o.t.slat[i], o.t.clat[i], o.t.slon[i], o.t.clon[i], h0[i],
+                              o.x0[i], o.y0[i], o.z0[i]);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // ECEF -> geodetic.
 //
@@ -443,98 +460,90 @@ inline void aer2enu_block(const double* az, const double* el, const double* rang
     }
 }
 
-inline void ecef2enuv_block(const double* u, const double* v, const double* w, const double* lat0,
-                            const double* lon0, double* e, double* n, double* up) noexcept {
-    TrigBlock t;
-    trig_of(lat0, lon0, t);
+inline void ecef2enuv_block(const TrigBlock& t, const double* u, const double* v, const double* w,
+                            double* e, double* n, double* up) noexcept {
     for (int i = 0; i < kBlock; ++i) {
         uvw_to_enu(u[i], v[i], w[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], e[i], n[i], up[i]);
     }
 }
 
-inline void enu2ecefv_block(const double* e, const double* n, const double* up, const double* lat0,
-                            const double* lon0, double* u, double* v, double* w) noexcept {
-    TrigBlock t;
-    trig_of(lat0, lon0, t);
+inline void enu2ecefv_block(const TrigBlock& t, const double* e, const double* n, const double* up,
+                            double* u, double* v, double* w) noexcept {
     for (int i = 0; i < kBlock; ++i) {
         enu_to_uvw(e[i], n[i], up[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], u[i], v[i], w[i]);
     }
 }
 
-// ECEF point -> ENU offsets from the observer (lat0, lon0, h0).
-inline void ecef2enu_block(const Shape& sh, const double* x, const double* y, const double* z,
-                           const double* lat0, const double* lon0, const double* h0, double* e,
-                           double* n, double* up) noexcept {
-    TrigBlock t;
-    trig_of(lat0, lon0, t);
+// The kernels below take the observer's block; those that need no more of the ellipsoid than
+// the observer's position leave their Shape unnamed.
+
+// ECEF point -> ENU offsets from the observer.
+inline void ecef2enu_block(const Shape&, const ObserverBlock& o, const double* x, const double* y,
+                           const double* z, double* e, double* n, double* up) noexcept {
+    const TrigBlock& t = o.t;
     for (int i = 0; i < kBlock; ++i) {
-        double x0, y0, z0;
-        geodetic_to_ecef_lane(sh, t.slat[i], t.clat[i], t.slon[i], t.clon[i], h0[i], x0, y0, z0);
-        uvw_to_enu(x[i] - x0, y[i] - y0, z[i] - z0, t.slat[i], t.clat[i], t.slon[i], t.clon[i],
-                   e[i], n[i], up[i]);
+        uvw_to_enu(x[i] - o.x0[i], y[i] - o.y0[i], z[i] - o.z0[i], t.slat[i], t.clat[i], t.slon[i],
+                   t.clon[i], e[i], n[i], up[i]);
     }
 }
 
-inline void geodetic2enu_block(const Shape& sh, const double* lat, const double* lon,
-                               const double* h, const double* lat0, const double* lon0,
-                               const double* h0, double* e, double* n, double* up) noexcept {
+inline void geodetic2enu_block(const Shape& sh, const ObserverBlock& o, const double* lat,
+                               const double* lon, const double* h, double* e, double* n,
+                               double* up) noexcept {
     Lane x, y, z;
     geodetic2ecef_block(sh, lat, lon, h, x, y, z);
-    ecef2enu_block(sh, x, y, z, lat0, lon0, h0, e, n, up);
+    ecef2enu_block(sh, o, x, y, z, e, n, up);
 }
 
-inline void enu2ecef_block(const Shape& sh, const double* e, const double* n, const double* up,
-                           const double* lat0, const double* lon0, const double* h0, double* x,
-                           double* y, double* z) noexcept {
-    TrigBlock t;
-    trig_of(lat0, lon0, t);
+inline void enu2ecef_block(const Shape&, const ObserverBlock& o, const double* e, const double* n,
+                           const double* up, double* x, double* y, double* z) noexcept {
+    const TrigBlock& t = o.t;
     for (int i = 0; i < kBlock; ++i) {
-        double x0, y0, z0, du, dv, dw;
-        geodetic_to_ecef_lane(sh, t.slat[i], t.clat[i], t.slon[i], t.clon[i], h0[i], x0, y0, z0);
+        double du, dv, dw;
         enu_to_uvw(e[i], n[i], up[i], t.slat[i], t.clat[i], t.slon[i], t.clon[i], du, dv, dw);
-        x[i] = x0 + du;
-        y[i] = y0 + dv;
-        z[i] = z0 + dw;
+        x[i] = o.x0[i] + du;
+        y[i] = o.y0[i] + dv;
+        z[i] = o.z0[i] + dw;
     }
 }
 
-inline void enu2geodetic_block(const Shape& sh, const double* e, const double* n, const double* up,
-                               const double* lat0, const double* lon0, const double* h0,
-                               double* lat, double* lon, double* h) noexcept {
+inline void enu2geodetic_block(const Shape& sh, const ObserverBlock& o, const double* e,
+                               const double* n, const double* up, double* lat, double* lon,
+                               double* h) noexcept {
     Lane x, y, z;
-    enu2ecef_block(sh, e, n, up, lat0, lon0, h0, x, y, z);
+    enu2ecef_block(sh, o, e, n, up, x, y, z);
     ecef2geodetic_block(sh, x, y, z, lat, lon, h);
 }
 
-inline void ecef2aer_block(const Shape& sh, const double* x, const double* y, const double* z,
-                           const double* lat0, const double* lon0, const double* h0, double* az,
-                           double* el, double* range) noexcept {
+inline void ecef2aer_block(const Shape& sh, const ObserverBlock& o, const double* x,
+                           const double* y, const double* z, double* az, double* el,
+                           double* range) noexcept {
     Lane e, n, up;
-    ecef2enu_block(sh, x, y, z, lat0, lon0, h0, e, n, up);
+    ecef2enu_block(sh, o, x, y, z, e, n, up);
     enu2aer_block(e, n, up, az, el, range);
 }
 
-inline void geodetic2aer_block(const Shape& sh, const double* lat, const double* lon,
-                               const double* h, const double* lat0, const double* lon0,
-                               const double* h0, double* az, double* el, double* range) noexcept {
+inline void geodetic2aer_block(const Shape& sh, const ObserverBlock& o, const double* lat,
+                               const double* lon, const double* h, double* az, double* el,
+                               double* range) noexcept {
     Lane e, n, up;
-    geodetic2enu_block(sh, lat, lon, h, lat0, lon0, h0, e, n, up);
+    geodetic2enu_block(sh, o, lat, lon, h, e, n, up);
     enu2aer_block(e, n, up, az, el, range);
 }
 
-inline void aer2ecef_block(const Shape& sh, const double* az, const double* el, const double* range,
-                           const double* lat0, const double* lon0, const double* h0, double* x,
-                           double* y, double* z) noexcept {
+inline void aer2ecef_block(const Shape& sh, const ObserverBlock& o, const double* az,
+                           const double* el, const double* range, double* x, double* y,
+                           double* z) noexcept {
     Lane e, n, up;
     aer2enu_block(az, el, range, e, n, up);
-    enu2ecef_block(sh, e, n, up, lat0, lon0, h0, x, y, z);
+    enu2ecef_block(sh, o, e, n, up, x, y, z);
 }
 
-inline void aer2geodetic_block(const Shape& sh, const double* az, const double* el,
-                               const double* range, const double* lat0, const double* lon0,
-                               const double* h0, double* lat, double* lon, double* h) noexcept {
+inline void aer2geodetic_block(const Shape& sh, const ObserverBlock& o, const double* az,
+                               const double* el, const double* range, double* lat, double* lon,
+                               double* h) noexcept {
     Lane x, y, z;
-    aer2ecef_block(sh, az, el, range, lat0, lon0, h0, x, y, z);
+    aer2ecef_block(sh, o, az, el, range, x, y, z);
     ecef2geodetic_block(sh, x, y, z, lat, lon, h);
 }
 
@@ -542,17 +551,16 @@ inline void aer2geodetic_block(const Shape& sh, const double* az, const double* 
 // Line of sight from an observer at (lat0, lon0, h0), azimuth az, tilt from the nadir: the
 // first point where the half-line meets the ellipsoid, its latitude, longitude and distance;
 // NaN where the half-line misses. An observer inside the ellipsoid sees the exit point.
-inline void look_at_spheroid_block(const Shape& sh, const double* lat0, const double* lon0,
-                                   const double* h0, const double* az, const double* tilt,
-                                   double* lat, double* lon, double* dist) noexcept {
-    TrigBlock t;
-    trig_of(lat0, lon0, t);
+inline void look_at_spheroid_block(const Shape& sh, const ObserverBlock& o, const double* az,
+                                   const double* tilt, double* lat, double* lon,
+                                   double* dist) noexcept {
+    const TrigBlock& t = o.t;
     Lane saz, caz, stilt, ctilt, hx, hy, hz;
     sincos_block(az, saz, caz);
     sincos_block(tilt, stilt, ctilt);
     for (int i = 0; i < kBlock; ++i) {
-        double x0, y0, z0, u, v, w;
-        geodetic_to_ecef_lane(sh, t.slat[i], t.clat[i], t.slon[i], t.clon[i], h0[i], x0, y0, z0);
+        const double x0 = o.x0[i], y0 = o.y0[i], z0 = o.z0[i];
+        double u, v, w;
         // Unit direction: elevation = tilt - 90 degrees, so up = -cos(tilt).
         enu_to_uvw(stilt[i] * saz[i], stilt[i] * caz[i], -ctilt[i], t.slat[i], t.clat[i], t.slon[i],
                    t.clon[i], u, v, w);
