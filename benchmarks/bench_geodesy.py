@@ -17,7 +17,7 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from _harness import ns_per_item, print_table  # noqa: E402
+from _harness import ns_per_call, ns_per_item, print_table  # noqa: E402
 
 import orbalis.geodesy as og  # noqa: E402
 
@@ -104,8 +104,8 @@ def bench_one_point():
     for name, args in calls.items():
         ours = getattr(og, name)
         theirs = getattr(pymap3d, name, None) or getattr(pymap3d.los, name)
-        t_ours = ns_per_item(lambda f=ours, a=args: f(*a), 1, 3, 0.1) / 1e3
-        t_theirs = ns_per_item(lambda f=theirs, a=args: f(*a), 1, 3, 0.1) / 1e3
+        t_ours = ns_per_call("f(*a)", {"f": ours, "a": args}) / 1e3
+        t_theirs = ns_per_call("f(*a)", {"f": theirs, "a": args}) / 1e3
         worst = max(worst, t_ours)
         print(f"{name:18s} {t_ours:10.2f} {t_theirs:10.2f} {t_theirs / t_ours:7.1f}x")
     print(f"slowest orbalis.geodesy call on one point: {worst:.2f} us")
