@@ -466,3 +466,36 @@ def test_degenerate_axes_in_the_ufunc_return(a, b):
     # Unchecked at the ufunc level: whatever comes out, the loops end.
     res = _ufuncs.ecef2geodetic(X[:20], Y[:20], Z[:20], a, b)
     assert all(r.shape == (20,) for r in res)
+
+
+# --- pymap3d's Ellipsoid ---------------------------------------------------------------------
+
+
+def test_pymap3d_ellipsoid_code_runs():
+    # pm.Ellipsoid(a, b) and pm.Ellipsoid.from_name(...) as pymap3d code writes them; the
+    # records give the results of the names and of pymap3d's own objects, and they pickle.
+    grs = og.Ellipsoid.from_name("GRS80")
+    theirs = pymap3d.Ellipsoid.from_name("grs80")
+    assert (grs.semimajor_axis, grs.semiminor_axis) == og._axes("grs80")
+    for attr in ("flattening", "thirdflattening", "eccentricity"):
+        assert getattr(grs, attr) == pytest.approx(getattr(theirs, attr), rel=1e-15)
+    mine = og.Ellipsoid(6378137.0, 6356752.0, name="test")
+    ref = og.ecef2geodetic(X[:50], Y[:50], Z[:50], ell=pymap3d.Ellipsoid(6378137.0, 6356752.0))
+    got = og.ecef2geodetic(X[:50], Y[:50], Z[:50], ell=pickle.loads(pickle.dumps(mine)))
+    assert all(np.array_equal(g, r) for g, r in zip(got, ref, strict=True))
+    assert og.geodetic2ecef(1.0, 2.0, 3.0, ell=grs) == og.geodetic2ecef(1.0, 2.0, 3.0, "grs80")
+
+
+@pytest.mark.parametrize(
+    ("make", "error", "match"),
+    [
+        (lambda: og.Ellipsoid.from_name("mars2000"), ValueError, "known names: wgs84, grs80"),
+        (lambda: og.Ellipsoid(1.0, 2.0), ValueError, "a >= b > 0"),
+        (lambda: og.Ellipsoid(math.nan, 1.0), ValueError, "a >= b > 0"),
+        (lambda: og.Ellipsoid("x", 1.0), ValueError, "could not convert"),
+    ],
+    ids=["unknown-name", "b-above-a", "nan", "text"],
+)
+def test_pymap3d_ellipsoid_refuses_bad_axes(make, error, match):
+    with pytest.raises(error, match=match):
+        make()

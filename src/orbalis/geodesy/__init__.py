@@ -2,18 +2,22 @@
 
 Every function has pymap3d's name, argument order and defaults (``ell=None`` is WGS-84,
 ``deg=True``) and returns a tuple of arrays. Underneath are NumPy ufuncs
-(``orbalis.geodesy._ufuncs``, radians and metres), so inputs broadcast (scalars, lists, arrays
+(``orbalis.geodesy._ufuncs``), so inputs broadcast (scalars, lists, arrays
 of any shape, pandas Series, xarray DataArrays), integer and float32 inputs are cast to
 float64, scalar inputs give NumPy floats, and the loops run without the interpreter lock.
-Dask arrays stay lazy and are computed chunk by chunk. The functions here only convert
-the ellipsoid and pick the ufunc in radians or its twin in degrees (``_ufuncs.ecef2geodetic``,
-``_ufuncs.ecef2geodetic_deg``), which scales its angles inside the loop; azimuths lie in
-[0, 360) degrees ([0, 2 pi) radians).
+Dask arrays stay lazy and are computed chunk by chunk. The functions here only resolve the
+ellipsoid and pick the ufunc in radians or its twin in degrees (``_ufuncs.ecef2geodetic``,
+``_ufuncs.ecef2geodetic_deg``), which scales the angles inside its loop; azimuths lie in
+[0, 360) degrees ([0, 2 pi) radians). An observer given once for all points is derived once
+per call.
 
-``ell`` may be None (WGS-84), an orbalis ``Ellipsoid``, a name from ``ELLIPSOID_NAMES``
-(case-insensitive), or any object with ``semimajor_axis`` and ``semiminor_axis`` attributes
-(pymap3d's ``Ellipsoid``). Only names and plain objects pickle: the orbalis ``Ellipsoid``
-refuses pickling, so give the ellipsoid by name when the work is sent to other processes.
+``ell`` may be None (WGS-84), an orbalis ``Ellipsoid`` (such as ``WGS84``), a name from
+``ELLIPSOID_NAMES`` (case-insensitive), or any object with ``semimajor_axis`` and
+``semiminor_axis`` attributes: pymap3d's ``Ellipsoid``, or this module's ``Ellipsoid``, which
+has its constructor and ``from_name`` so that pymap3d code making one runs too. This module's
+``Ellipsoid`` is that plain record of semi-axes, not the core ``orbalis.Ellipsoid`` type of
+``WGS84``. Only names and records pickle: the core ``Ellipsoid`` refuses pickling, so give
+the ellipsoid by name or as a record when the work is sent to other processes.
 
 Numerical notes:
 
@@ -38,18 +42,20 @@ Numerical notes:
 
 from __future__ import annotations
 
+import dataclasses
 import functools
 import math
 import sys
 
 import numpy as np
 
-from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid as _CoreEllipsoid
 
 from . import _ufuncs
 
 __all__ = [
     "ELLIPSOID_NAMES",
+    "Ellipsoid",
     "GRS80",
     "WGS72",
     "WGS84",
@@ -94,9 +100,9 @@ _DEFINITIONS = {
 }
 ELLIPSOID_NAMES = tuple(_DEFINITIONS)
 
-WGS84 = Ellipsoid(6378137.0, 1.0 / 298.257223563)
-GRS80 = Ellipsoid(6378137.0, 1.0 / 298.257222101)
-WGS72 = Ellipsoid(6378135.0, 1.0 / 298.26)
+WGS84 = _CoreEllipsoid(6378137.0, 1.0 / 298.257223563)
+GRS80 = _CoreEllipsoid(6378137.0, 1.0 / 298.257222101)
+WGS72 = _CoreEllipsoid(6378135.0, 1.0 / 298.26)
 
 _AXES = {name: (a, a - a / inv_f) for name, (a, inv_f) in _DEFINITIONS.items()}
 _AXES["wgs84"] = (WGS84.Re, WGS84.Rp)
@@ -104,19 +110,72 @@ _AXES["grs80"] = (GRS80.Re, GRS80.Rp)
 _AXES["wgs72"] = (WGS72.Re, WGS72.Rp)
 
 
+def _unknown_name(name):
+    return ValueError(f"unknown ellipsoid name {name!r}; known names: {', '.join(ELLIPSOID_NAMES)}")
+
+
+def _check_axes(a, b):
+    if not (a > 0.0 and 0.0 < b <= a and math.isfinite(a)):
+        raise ValueError(f"ellipsoid semi-axes must satisfy a >= b > 0, got a={a!r}, b={b!r}")
+
+
+@dataclasses.dataclass(frozen=True)
+class Ellipsoid:
+    """An ellipsoid of revolution as pymap3d gives it: its semi-axes in metres, with a name and
+    a model label. ``Ellipsoid.from_name("grs80")`` takes a name of ``ELLIPSOID_NAMES``.
+    Unlike the core ``orbalis.Ellipsoid`` it pickles, so it can go to other processes."""
+
+    semimajor_axis: float
+    semiminor_axis: float
+    name: str = ""
+    model: str = ""
+
+    def __post_init__(self):
+        a, b = float(self.semimajor_axis), float(self.semiminor_axis)
+        _check_axes(a, b)
+        object.__setattr__(self, "semimajor_axis", a)
+        object.__setattr__(self, "semiminor_axis", b)
+
+    @classmethod
+    def from_name(cls, name: str) -> Ellipsoid:
+        """The named ellipsoid (case-insensitive); ValueError lists the known names."""
+        try:
+            a, b = _AXES[name.lower()]
+        except (KeyError, AttributeError):
+            raise _unknown_name(name) from None
+        return cls(a, b, name=name.lower(), model=name.lower())
+
+    @property
+    def flattening(self) -> float:
+        """f = (a - b) / a."""
+        return (self.semimajor_axis - self.semiminor_axis) / self.semimajor_axis
+
+    @property
+    def thirdflattening(self) -> float:
+        """n = (a - b) / (a + b)."""
+        a, b = self.semimajor_axis, self.semiminor_axis
+        return (a - b) / (a + b)
+
+    @property
+    def eccentricity(self) -> float:
+        """e = sqrt(a^2 - b^2) / a."""
+        a, b = self.semimajor_axis, self.semiminor_axis
+        return math.sqrt((a - b) * (a + b)) / a
+
+
 def _axes(ell) -> tuple[float, float]:
     """(a, b) of the ellipsoid argument `ell` (None, Ellipsoid, name or object with axes)."""
     if ell is None:
         return _AXES["wgs84"]
-    if isinstance(ell, Ellipsoid):
+    if isinstance(ell, _CoreEllipsoid):
         a, b = ell.Re, ell.Rp
+    elif isinstance(ell, Ellipsoid):
+        return ell.semimajor_axis, ell.semiminor_axis  # checked when it was made
     elif isinstance(ell, str):
         try:
             return _AXES[ell.lower()]
         except KeyError:
-            raise ValueError(
-                f"unknown ellipsoid name {ell!r}; known names: {', '.join(ELLIPSOID_NAMES)}"
-            ) from None
+            raise _unknown_name(ell) from None
     else:
         try:
             a, b = float(ell.semimajor_axis), float(ell.semiminor_axis)
@@ -125,8 +184,7 @@ def _axes(ell) -> tuple[float, float]:
                 "ell must be None, an Ellipsoid, an ellipsoid name or an object with "
                 f"semimajor_axis and semiminor_axis attributes, not {type(ell).__name__}"
             ) from None
-    if not (a > 0.0 and 0.0 < b <= a and math.isfinite(a)):
-        raise ValueError(f"ellipsoid semi-axes must satisfy a >= b > 0, got a={a!r}, b={b!r}")
+    _check_axes(a, b)
     return a, b
 
 

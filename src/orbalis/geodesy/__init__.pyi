@@ -10,16 +10,18 @@ position, so that a call on NumPy arrays alone never matches one of them.
 """
 
 from collections.abc import Sequence
+from dataclasses import dataclass
 from typing import Any, Protocol, SupportsFloat, TypeAlias, overload
 
 import numpy as np
 from numpy.typing import NDArray
 
-from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid
+from orbalis.mathtools.ellipsoid.ellipsoid import Ellipsoid as _CoreEllipsoid
 from orbalis.typing import _Real
 
 __all__ = [
     "ELLIPSOID_NAMES",
+    "Ellipsoid",
     "GRS80",
     "WGS72",
     "WGS84",
@@ -55,7 +57,7 @@ class _Spheroid(Protocol):
     def semiminor_axis(self) -> SupportsFloat: ...
 
 # None is WGS-84; a str is a name of ELLIPSOID_NAMES, in any case
-_Ell: TypeAlias = Ellipsoid | str | _Spheroid | None
+_Ell: TypeAlias = _CoreEllipsoid | str | _Spheroid | None
 _Numbers: TypeAlias = _Real | NDArray[Any] | Sequence[Any]
 
 class _HasValues(Protocol):
@@ -71,9 +73,33 @@ _Points: TypeAlias = tuple[np.float64, np.float64, np.float64]
 _Arrays: TypeAlias = tuple[NDArray[np.float64], NDArray[np.float64], NDArray[np.float64]]
 
 ELLIPSOID_NAMES: tuple[str, ...]
-GRS80: Ellipsoid
-WGS72: Ellipsoid
-WGS84: Ellipsoid
+GRS80: _CoreEllipsoid
+WGS72: _CoreEllipsoid
+WGS84: _CoreEllipsoid
+
+@dataclass(frozen=True)
+class Ellipsoid:
+    """An ellipsoid of revolution as pymap3d gives it: its semi-axes in metres, with a name and
+    a model label. ``Ellipsoid.from_name("grs80")`` takes a name of ``ELLIPSOID_NAMES``.
+    Unlike the core ``orbalis.Ellipsoid`` it pickles, so it can go to other processes."""
+
+    semimajor_axis: float
+    semiminor_axis: float
+    name: str = ""
+    model: str = ""
+    def __post_init__(self) -> None: ...
+    @classmethod
+    def from_name(cls, name: str) -> Ellipsoid:
+        """The named ellipsoid (case-insensitive); ValueError lists the known names."""
+    @property
+    def flattening(self) -> float:
+        """f = (a - b) / a."""
+    @property
+    def thirdflattening(self) -> float:
+        """n = (a - b) / (a + b)."""
+    @property
+    def eccentricity(self) -> float:
+        """e = sqrt(a^2 - b^2) / a."""
 
 @overload
 def aer2ecef(  # type: ignore[overload-overlap]
