@@ -137,8 +137,8 @@ def bench_threads(n):
             job.result()
 
     rows = [
-        ("one thread, whole array", ns_per_item(one_thread, n)),
-        ("two threads, two halves", ns_per_item(two_threads, n)),
+        ("one thread, whole array", ns_per_item(one_thread, n, 15, 0.05)),
+        ("two threads, two halves", ns_per_item(two_threads, n, 15, 0.05)),
     ]
     cpu, wall = time.process_time(), time.perf_counter()
     for _ in range(5):
