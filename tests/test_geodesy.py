@@ -419,6 +419,14 @@ def test_one_observer_gives_the_bits_of_an_observer_per_point(name, args, kinds)
         assert s[1::3].tobytes() == r.tobytes()
 
 
+def test_one_observer_of_the_line_of_sight_gives_the_bits_of_an_observer_per_point():
+    az, tilt = RNG.uniform(0, 360, N), RNG.uniform(0, 80, N)
+    once = og.lookAtSpheroid(LAT0, LON0, 5e5, az, tilt)
+    repeated = og.lookAtSpheroid(*(np.full(N, v) for v in (LAT0, LON0, 5e5)), az, tilt)
+    for s, r in zip(once, repeated, strict=True):
+        assert s.tobytes() == r.tobytes()
+
+
 @pytest.mark.parametrize(("name", "args", "kinds"), CASES, ids=[c[0] for c in CASES])
 def test_degrees_are_the_radian_results_scaled(name, args, kinds):
     # The degree ufuncs scale inside their loops with the products NumPy would form: inputs by
