@@ -110,8 +110,14 @@ _AXES["grs80"] = (GRS80.Re, GRS80.Rp)
 _AXES["wgs72"] = (WGS72.Re, WGS72.Rp)
 
 
-def _unknown_name(name):
-    return ValueError(f"unknown ellipsoid name {name!r}; known names: {', '.join(ELLIPSOID_NAMES)}")
+def _named_axes(name) -> tuple[float, float]:
+    """(a, b) of the ellipsoid called `name` (case-insensitive); ValueError lists the names."""
+    try:
+        return _AXES[name.lower()]
+    except (KeyError, AttributeError):
+        raise ValueError(
+            f"unknown ellipsoid name {name!r}; known names: {', '.join(ELLIPSOID_NAMES)}"
+        ) from None
 
 
 def _check_axes(a, b):
@@ -139,10 +145,7 @@ class Ellipsoid:
     @classmethod
     def from_name(cls, name: str) -> Ellipsoid:
         """The named ellipsoid (case-insensitive); ValueError lists the known names."""
-        try:
-            a, b = _AXES[name.lower()]
-        except (KeyError, AttributeError):
-            raise _unknown_name(name) from None
+        a, b = _named_axes(name)
         return cls(a, b, name=name.lower(), model=name.lower())
 
     @property
@@ -172,10 +175,7 @@ def _axes(ell) -> tuple[float, float]:
     elif isinstance(ell, Ellipsoid):
         return ell.semimajor_axis, ell.semiminor_axis  # checked when it was made
     elif isinstance(ell, str):
-        try:
-            return _AXES[ell.lower()]
-        except KeyError:
-            raise _unknown_name(ell) from None
+        return _named_axes(ell)
     else:
         try:
             a, b = float(ell.semimajor_axis), float(ell.semiminor_axis)
