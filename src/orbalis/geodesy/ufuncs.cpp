@@ -131,8 +131,8 @@ struct Loop {
         // Likewise one observer (on one ellipsoid) for the whole call is read and derived in
         // the first block only: every lane of its block holds the same values.
         bool fixed_observer = Obs >= 0 && !shape_per_point;
-        for (int k = 0; k < NIN; ++k) {
-            if (is_observer(k)) fixed_observer = fixed_observer && steps[ad.in_src[k]] == 0;
+        for (int k = Obs; k < Obs + kObserverWidth; ++k) {
+            fixed_observer = fixed_observer && steps[ad.in_src[k]] == 0;
         }
         const npy_intp block = shape_per_point ? 1 : kBlock;
         Lane in[NIN], out[NOUT];
